@@ -1,0 +1,11 @@
+#pragma once
+
+// The whole public API of the velmora SDK.
+
+#include "velmora/CanBus.h"
+#include "velmora/Export.h"
+#include "velmora/HandException.h"
+#include "velmora/IHand.h"
+#include "velmora/RangeToArc.h"
+#include "velmora/VelmoraTypes.h"
+#include "velmora/VirtualCanBus.h"

@@ -1,0 +1,174 @@
+#include "velmora/CanBus.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+#include "detail/CanSystem.h"
+#include "detail/LocalTime.h"
+#include "detail/Pacing.h"
+
+namespace velmora {
+namespace communication {
+
+namespace {
+
+constexpr int kDefaultBitRate = 1000000;
+
+// The kernel's interface names hold at most IFNAMSIZ - 1 characters; longer names are cut.
+ifreq interfaceRequest(const std::string& name) {
+    ifreq ifr;
+    std::memset(&ifr, 0, sizeof ifr);
+    name.copy(ifr.ifr_name, IFNAMSIZ - 1);
+    return ifr;
+}
+
+}  // namespace
+
+ICanBus::~ICanBus() = default;
+
+CanBus::CanBus(const std::string& name, int bitRate, VELMORA model)
+    : CanBus(name, bitRate, model, detail::posixCanSystem()) {}
+
+CanBus::CanBus(const std::string& name, int bitRate, VELMORA model,
+               std::shared_ptr<detail::CanSystem> system)
+    : name_(name), bitRate_(bitRate), model_(model), system_(std::move(system)) {
+    open();
+}
+
+void CanBus::open() {
+    socketFd_ = system_->openSocket(PF_CAN, SOCK_RAW, CAN_RAW);
+    if (socketFd_ < 0) {
+        socketFd_ = -1;
+        throw std::runtime_error("Failed to create CAN socket");
+    }
+    // The destructor does not run for a constructor that throws: close before every throw.
+    auto fail = [this](const char* message) {
+        system_->closeSocket(socketFd_);
+        socketFd_ = -1;
+        throw std::runtime_error(message);
+    };
+
+    ifreq indexRequest = interfaceRequest(name_);
+    if (system_->getInterfaceIndex(socketFd_, indexRequest) < 0) {
+        fail("Failed to get CAN interface index");
+    }
+    const int interfaceIndex = indexRequest.ifr_ifindex;
+    const int bitRate = bitRate_ < 1 ? kDefaultBitRate : bitRate_;
+
+    ifreq flagsRequest = interfaceRequest(name_);
+    const bool up = system_->getInterfaceFlags(socketFd_, flagsRequest) >= 0 &&
+                    (flagsRequest.ifr_flags & IFF_UP) != 0;
+    if (!up) {
+        // Separate arguments, no shell: the interface name is never interpreted.
+        system_->run({"sudo", "ip", "link", "set", name_, "down"});
+        system_->sleepFor(std::chrono::milliseconds(100));
+        const int status = system_->run({"sudo", "ip", "link", "set", name_, "up", "type", "can",
+                                         "bitrate", std::to_string(bitRate)});
+        if (status != 0) {
+            std::cerr << "Warning: Failed to configure CAN interface" << std::endl;
+        }
+    }
+
+    sockaddr_can address;
+    std::memset(&address, 0, sizeof address);
+    address.can_family = AF_CAN;
+    address.can_ifindex = interfaceIndex;
+    if (system_->bindSocket(socketFd_, address) < 0) {
+        fail("Failed to bind CAN socket");
+    }
+
+    try {
+        setReceiveTimeout(1, 0);
+    } catch (const std::runtime_error& error) {
+        fail(error.what());
+    }
+    std::cout << "CAN interface " << name_ << " opened successfully" << std::endl;
+}
+
+CanBus::~CanBus() {
+    if (socketFd_ >= 0) {
+        system_->closeSocket(socketFd_);
+    }
+}
+
+void CanBus::send(const std::vector<std::uint8_t>& data, std::uint32_t canId, bool /*flag*/) {
+    can_frame frame;
+    std::memset(&frame, 0, sizeof frame);
+    frame.can_id = canId;
+    frame.can_dlc = static_cast<std::uint8_t>(std::min(data.size(), sizeof frame.data));
+    std::copy_n(data.begin(), frame.can_dlc, frame.data);
+
+    detail::sendPaced(
+        sendMutex_, model_, data,
+        [&] {
+            if (system_->writeFrame(socketFd_, frame) != static_cast<ssize_t>(sizeof frame)) {
+                std::cout << "Failed to send CAN frame" << std::endl;
+            }
+        },
+        [&](std::chrono::milliseconds pause) { system_->sleepFor(pause); });
+}
+
+CanMessage CanBus::recv(const std::uint32_t& canId) {
+    can_frame frame;
+    std::memset(&frame, 0, sizeof frame);
+    if (system_->readFrame(socketFd_, frame) != static_cast<ssize_t>(sizeof frame)) {
+        throw std::runtime_error("Failed to receive CAN frame");
+    }
+    CanMessage message;
+    if (frame.can_id != canId) {
+        return message;
+    }
+    message.id = frame.can_id;
+    message.len = std::min<std::uint8_t>(frame.can_dlc, CAN_MAX_DLEN);
+    std::copy_n(frame.data, message.len, message.data.begin());
+    return message;
+}
+
+void CanBus::setReceiveTimeout(int seconds, int microseconds) {
+    timeval timeout{};
+    timeout.tv_sec = seconds;
+    timeout.tv_usec = microseconds;
+    if (system_->setReceiveTimeout(socketFd_, timeout) < 0) {
+        throw std::runtime_error("Failed to set receive timeout");
+    }
+}
+
+namespace {
+void countAndReport(std::mutex& mutex, std::atomic<std::int32_t>& counter,
+                    std::chrono::steady_clock::time_point& reference, const char* label) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++counter;
+    const auto now = std::chrono::steady_clock::now();
+    if (std::chrono::duration_cast<std::chrono::seconds>(now - reference).count() >= 1) {
+        std::cout << label << counter.load() << " 帧/秒" << std::endl;
+        counter = 0;
+        reference = now;
+    }
+}
+}  // namespace
+
+void CanBus::updateSendRate() {
+    countAndReport(sendRateMutex_, sendCount_, sendRateReference_, "CAN帧发送速率: ");
+}
+
+void CanBus::updateReceiveRate() {
+    countAndReport(receiveRateMutex_, receiveCount_, receiveRateReference_, "CAN帧接收速率: ");
+}
+
+std::string CanBus::printMillisecondTime() {
+    return velmora::detail::formatLocalTime(std::chrono::system_clock::now());
+}
+
+namespace detail {
+std::unique_ptr<CanBus> CanBusAccess::open(const std::string& name, int bitRate, VELMORA model,
+                                           std::shared_ptr<CanSystem> system) {
+    return std::unique_ptr<CanBus>(new CanBus(name, bitRate, model, std::move(system)));
+}
+}  // namespace detail
+
+}  // namespace communication
+}  // namespace velmora

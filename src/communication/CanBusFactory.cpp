@@ -1,0 +1,23 @@
+#include "velmora/CanBus.h"
+#include "velmora/VirtualCanBus.h"
+
+namespace velmora {
+namespace communication {
+
+namespace {
+// Linux interface names cannot contain ':', so this prefix never hides a real interface.
+constexpr char kVirtualPrefix[] = "virtual:";
+}  // namespace
+
+std::unique_ptr<ICanBus> CanBusFactory::createCanBus(std::uint32_t /*kind*/,
+                                                     const std::string& name, int bitRate,
+                                                     VELMORA model) {
+    const std::string prefix = kVirtualPrefix;
+    if (name.compare(0, prefix.size(), prefix) == 0) {
+        return std::make_unique<VirtualCanBus>(name.substr(prefix.size()), model);
+    }
+    return std::make_unique<CanBus>(name, bitRate, model);
+}
+
+}  // namespace communication
+}  // namespace velmora

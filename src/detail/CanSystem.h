@@ -1,0 +1,54 @@
+#pragma once
+
+#include <linux/can.h>
+#include <net/if.h>
+#include <sys/time.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "velmora/CanBus.h"
+
+namespace velmora {
+namespace communication {
+namespace detail {
+
+/// Every operating-system call a CanBus makes. The channel's logic is written against this
+/// seam so that it can be exercised without a kernel that has SocketCAN.
+class CanSystem {
+  public:
+    virtual ~CanSystem() = default;
+
+    virtual int openSocket(int domain, int type, int protocol) = 0;
+    /// SIOCGIFINDEX; on success ifr.ifr_ifindex holds the index.
+    virtual int getInterfaceIndex(int fd, ifreq& ifr) = 0;
+    /// SIOCGIFFLAGS; on success ifr.ifr_flags holds the flags.
+    virtual int getInterfaceFlags(int fd, ifreq& ifr) = 0;
+    virtual int bindSocket(int fd, const sockaddr_can& address) = 0;
+    /// SO_RCVTIMEO at socket level.
+    virtual int setReceiveTimeout(int fd, const timeval& timeout) = 0;
+    virtual ssize_t readFrame(int fd, can_frame& frame) = 0;
+    virtual ssize_t writeFrame(int fd, const can_frame& frame) = 0;
+    virtual int closeSocket(int fd) = 0;
+    /// Runs argv[0] (looked up on PATH) with the given arguments, no shell involved, standard
+    /// error discarded; returns its exit status, non-zero when it could not be run.
+    virtual int run(const std::vector<std::string>& argv) = 0;
+    virtual void sleepFor(std::chrono::milliseconds duration) = 0;
+};
+
+/// The real operating system.
+std::shared_ptr<CanSystem> posixCanSystem();
+
+/// Opens a CanBus whose operating-system calls go through `system`.
+class CanBusAccess {
+  public:
+    static std::unique_ptr<CanBus> open(const std::string& name, int bitRate, VELMORA model,
+                                        std::shared_ptr<CanSystem> system);
+};
+
+}  // namespace detail
+}  // namespace communication
+}  // namespace velmora

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "detail/CanSystem.h"
+
+namespace velmora::testing {
+
+/// Stands in for the operating system under a CanBus: records every call as one line of text
+/// and fails the calls it is told to fail.
+class FakeCanSystem : public communication::detail::CanSystem {
+  public:
+    static constexpr int kSocket = 7;
+    static constexpr int kInterfaceIndex = 4;
+
+    bool failSocket = false;
+    bool failIndex = false;
+    bool failFlags = false;
+    bool interfaceUp = true;
+    bool failBind = false;
+    bool failTimeout = false;
+    int shortWrite = 0;                  ///< bytes to report written (0: whole frame)
+    std::vector<int> runStatuses;        ///< exit status of each run, in order (then 0)
+    std::deque<can_frame> framesToRead;  ///< read fails (time-out) once empty
+
+    std::vector<std::string> calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+    std::vector<can_frame> written() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return written_;
+    }
+    /// Names the kernel saw in interface requests.
+    std::vector<std::string> requestedNames() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return names_;
+    }
+
+    int openSocket(int domain, int type, int protocol) override {
+        log("socket " + std::to_string(domain) + " " + std::to_string(type) + " " +
+            std::to_string(protocol));
+        return failSocket ? -1 : kSocket;
+    }
+    int getInterfaceIndex(int fd, ifreq& ifr) override {
+        remember(ifr);
+        log("index " + std::to_string(fd));
+        if (failIndex)
+            return -1;
+        ifr.ifr_ifindex = kInterfaceIndex;
+        return 0;
+    }
+    int getInterfaceFlags(int fd, ifreq& ifr) override {
+        remember(ifr);
+        log("flags " + std::to_string(fd));
+        if (failFlags)
+            return -1;
+        ifr.ifr_flags = static_cast<short>(interfaceUp ? (IFF_UP | IFF_RUNNING) : 0);
+        return 0;
+    }
+    int bindSocket(int fd, const sockaddr_can& address) override {
+        log("bind " + std::to_string(fd) + " family " + std::to_string(address.can_family) +
+            " index " + std::to_string(address.can_ifindex));
+        return failBind ? -1 : 0;
+    }
+    int setReceiveTimeout(int fd, const timeval& timeout) override {
+        log("timeout " + std::to_string(fd) + " " + std::to_string(timeout.tv_sec) + "s " +
+            std::to_string(timeout.tv_usec) + "us");
+        return failTimeout ? -1 : 0;
+    }
+    ssize_t readFrame(int, can_frame& frame) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (framesToRead.empty()) {
+            errno = EAGAIN;
+            return -1;
+        }
+        frame = framesToRead.front();
+        framesToRead.pop_front();
+        return sizeof frame;
+    }
+    ssize_t writeFrame(int fd, const can_frame& frame) override {
+        log("write " + std::to_string(fd));
+        std::lock_guard<std::mutex> lock(mutex_);
+        written_.push_back(frame);
+        return shortWrite ? shortWrite : static_cast<ssize_t>(sizeof frame);
+    }
+    int closeSocket(int fd) override {
+        log("close " + std::to_string(fd));
+        return 0;
+    }
+    int run(const std::vector<std::string>& argv) override {
+        std::string line = "run";
+        for (const auto& arg : argv)
+            line += " [" + arg + "]";
+        log(line);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (runCount_ < runStatuses.size())
+            return runStatuses[runCount_++];
+        return 0;
+    }
+    void sleepFor(std::chrono::milliseconds duration) override {
+        log("sleep " + std::to_string(duration.count()) + "ms");
+    }
+
+    static can_frame frame(std::uint32_t id, std::vector<std::uint8_t> data) {
+        can_frame f;
+        std::memset(&f, 0, sizeof f);
+        f.can_id = id;
+        f.can_dlc = static_cast<std::uint8_t>(data.size());
+        if (!data.empty())
+            std::memcpy(f.data, data.data(), data.size());
+        return f;
+    }
+
+  private:
+    void log(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(line);
+    }
+    void remember(const ifreq& ifr) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        names_.emplace_back(ifr.ifr_name, strnlen(ifr.ifr_name, IFNAMSIZ));
+    }
+
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+    std::vector<can_frame> written_;
+    std::vector<std::string> names_;
+    std::size_t runCount_ = 0;
+};
+
+}  // namespace velmora::testing
