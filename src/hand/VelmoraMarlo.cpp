@@ -1,0 +1,166 @@
+#include "velmora/VelmoraMarlo.h"
+
+#include <thread>
+
+#include "detail/HandCore.h"
+
+namespace velmora {
+namespace hand {
+
+namespace {
+
+// Command codes of the 7-joint hand. A request is the code alone; the hand answers with a frame
+// of the same code.
+constexpr std::uint8_t kPositions = 0x01;
+constexpr std::uint8_t kTorques = 0x02;
+constexpr std::uint8_t kSpeeds = 0x05;
+constexpr std::uint8_t kNormalForce = 0x20;
+constexpr std::uint8_t kTangentialForce = 0x21;
+constexpr std::uint8_t kTangentialDirection = 0x22;
+constexpr std::uint8_t kApproach = 0x23;
+constexpr detail::HandCore::SummaryCodes kSummaryCodes = {0x28, 0x29, 0x30, 0x31, 0x32};
+constexpr std::uint8_t kTemperatures = 0x33;
+constexpr std::uint8_t kFaults = 0x35;
+constexpr std::uint8_t kVersion = 0x64;
+constexpr std::uint8_t kSensorKind = 0xB0;
+constexpr std::uint8_t kSensorProbe = 0xB1;
+
+constexpr std::size_t kJoints = 7;
+constexpr int kModelKey = 7;
+// The hand needs this long to answer a request.
+constexpr auto kReplyWait = std::chrono::milliseconds(10);
+
+}  // namespace
+
+MarloHand::MarloHand(std::uint32_t handId, const std::string& canChannel, int bitrate)
+    : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate, MARLO)) {
+    core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
+    core_->request(kVersion);
+    core_->request(kSensorProbe);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+MarloHand::~MarloHand() {
+    core_->stopReceiving();
+}
+
+void MarloHand::receiveResponse(const ByteVector& frame) {
+    const std::uint8_t code = frame[0];
+    if (detail::FingertipSensors::isMatrixCode(code)) {
+        core_->sensors.onMatrixFrame(frame);
+        return;
+    }
+    switch (code) {
+        case kPositions:
+        case kTorques:
+        case kSpeeds:
+        case kNormalForce:
+        case kTangentialForce:
+        case kTangentialDirection:
+        case kApproach:
+        case kTemperatures:
+        case kFaults:
+        case kVersion:
+            core_->caches.store(code, frame);
+            break;
+        case kSensorKind:
+            core_->sensors.onKindReport(frame);
+            break;
+        default:
+            core_->storeSummary(kSummaryCodes, frame);  // other codes are dropped
+            break;
+    }
+}
+
+void MarloHand::setJointPositions(const ByteVector& positions) {
+    if (positions.size() != kJoints) {
+        detail::reportUsage("Joint position size is not 7");
+        return;
+    }
+    ByteVector frame{kPositions};
+    frame.insert(frame.end(), positions.begin(), positions.end());
+    core_->send(frame);
+}
+
+void MarloHand::setJointPositionArc(const RadianVector& positions) {
+    detail::commandJointAngles(*this, core_->handId(), kModelKey, kJoints,
+                               "Joint position size is not 7", positions);
+}
+
+RadianVector MarloHand::getCurrentStatusArc() {
+    return detail::jointAngles(*this, core_->handId(), kModelKey);
+}
+
+void MarloHand::setTorque(const ByteVector& torques) {
+    if (torques.size() != kJoints) {
+        detail::reportUsage("Torque size is not 7");
+        return;
+    }
+    ByteVector frame{kTorques};
+    frame.insert(frame.end(), torques.begin(), torques.end());
+    core_->send(frame);
+}
+
+void MarloHand::setSpeed(const ByteVector& speeds) {
+    if (speeds.size() != kJoints) {
+        detail::reportUsage("Joint speed size is not 7");
+        return;
+    }
+    ByteVector frame{kSpeeds};
+    frame.insert(frame.end(), speeds.begin(), speeds.end());
+    core_->caches.store(kSpeeds, frame);
+    core_->send(frame);
+}
+
+ByteVector MarloHand::requestAndRead(std::uint8_t code) {
+    core_->request(code);
+    std::this_thread::sleep_for(kReplyWait);
+    return core_->caches.values(code);
+}
+
+ByteVector MarloHand::getCurrentStatus() {
+    return requestAndRead(kPositions);
+}
+ByteVector MarloHand::getTorque() {
+    return requestAndRead(kTorques);
+}
+ByteVector MarloHand::getSpeed() {
+    return requestAndRead(kSpeeds);
+}
+ByteVector MarloHand::getNormalForce() {
+    return requestAndRead(kNormalForce);
+}
+ByteVector MarloHand::getTangentialForce() {
+    return requestAndRead(kTangentialForce);
+}
+ByteVector MarloHand::getTangentialForceDir() {
+    return requestAndRead(kTangentialDirection);
+}
+ByteVector MarloHand::getApproachInc() {
+    return requestAndRead(kApproach);
+}
+ByteVector MarloHand::getTemperature() {
+    return requestAndRead(kTemperatures);
+}
+ByteVector MarloHand::getFaultCode() {
+    return requestAndRead(kFaults);
+}
+
+std::string MarloHand::getVersion() {
+    core_->request(kVersion);
+    std::this_thread::sleep_for(kReplyWait);
+    return detail::versionReportText(core_->caches.frame(kVersion));
+}
+
+ForceData MarloHand::getForce() {
+    if (core_->sensors.mode() == TOUCH_TYPE_MATRIX) {
+        core_->requestMatrices();
+    } else {
+        core_->requestSummaries(kSummaryCodes);
+    }
+    std::this_thread::sleep_for(kReplyWait);
+    return core_->sensors.matrices();
+}
+
+}  // namespace hand
+}  // namespace velmora

@@ -1,0 +1,215 @@
+#include "velmora/VelmoraTovin.h"
+
+#include <thread>
+
+#include "detail/HandCore.h"
+#include "velmora/CanBus.h"
+
+namespace velmora {
+namespace hand {
+
+namespace {
+
+// Command codes of the 10-joint hand. A request is the code alone; the hand answers with a
+// frame of the same code.
+constexpr std::uint8_t kPositions0to5 = 0x01;
+constexpr std::uint8_t kTorques0to4 = 0x02;
+constexpr std::uint8_t kTorques5to9 = 0x03;
+constexpr std::uint8_t kPositions6to9 = 0x04;
+constexpr std::uint8_t kSpeeds0to4 = 0x05;
+constexpr std::uint8_t kSpeeds5to9 = 0x06;
+constexpr std::uint8_t kAllStatus = 0x09;
+constexpr std::uint8_t kNormalForce = 0x20;
+constexpr std::uint8_t kTangentialForce = 0x21;
+constexpr std::uint8_t kTangentialDirection = 0x22;
+constexpr std::uint8_t kApproach = 0x23;
+constexpr detail::HandCore::SummaryCodes kSummaryCodes = {0x28, 0x29, 0x30, 0x31, 0x32};
+constexpr std::uint8_t kTemperaturesA = 0x33;
+constexpr std::uint8_t kTemperaturesB = 0x34;
+constexpr std::uint8_t kFaultsA = 0x35;
+constexpr std::uint8_t kFaultsB = 0x36;
+constexpr std::uint8_t kVersion = 0x64;
+constexpr std::uint8_t kSensorKind = 0xB0;
+constexpr std::uint8_t kSensorProbe = 0xB1;
+
+constexpr std::size_t kJoints = 10;
+constexpr int kModelKey = 10;
+
+// Firmware above 1.4 answers state requests; older firmware reports on its own.
+bool firmwareAnswersRequests() {
+    return Common::current_hand_version.load() > 1.4f;
+}
+
+}  // namespace
+
+TovinHand::TovinHand(std::uint32_t handId, const std::string& canChannel, int bitrate)
+    : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate, TOVIN)) {
+    core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
+    core_->request(kVersion);
+    core_->request(kSensorProbe);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+TovinHand::~TovinHand() {
+    core_->stopReceiving();
+}
+
+void TovinHand::receiveResponse(const ByteVector& frame) {
+    const std::uint8_t code = frame[0];
+    if (detail::FingertipSensors::isMatrixCode(code)) {
+        core_->sensors.onMatrixFrame(frame);
+        return;
+    }
+    switch (code) {
+        case kPositions0to5:
+        case kTorques0to4:
+        case kTorques5to9:
+        case kPositions6to9:
+        case kSpeeds0to4:
+        case kSpeeds5to9:
+        case kNormalForce:
+        case kTangentialForce:
+        case kTangentialDirection:
+        case kApproach:
+        case kTemperaturesA:
+        case kTemperaturesB:
+        case kFaultsA:
+        case kFaultsB:
+            core_->caches.store(code, frame);
+            break;
+        case kVersion:
+            core_->caches.store(code, frame);
+            if (frame.size() > 5) {  // byte 5: software version
+                Common::current_hand_version = static_cast<float>(detail::versionNumber(frame[5]));
+            }
+            break;
+        case kSensorKind:
+            core_->sensors.onKindReport(frame);
+            break;
+        default:
+            core_->storeSummary(kSummaryCodes, frame);  // other codes are dropped
+            break;
+    }
+}
+
+void TovinHand::setJointPositions(const ByteVector& positions) {
+    if (positions.size() != kJoints) {
+        detail::reportUsage("Joint position size is not 10");
+        return;
+    }
+    core_->send({kPositions0to5, positions[0], positions[1], positions[2], positions[3],
+                 positions[4], positions[5]});
+    core_->send({kPositions6to9, positions[6], positions[7], positions[8], positions[9]});
+}
+
+void TovinHand::setJointPositionArc(const RadianVector& positions) {
+    detail::commandJointAngles(*this, core_->handId(), kModelKey, kJoints,
+                               "Joint position size is not 10", positions);
+}
+
+RadianVector TovinHand::getCurrentStatusArc() {
+    return detail::jointAngles(*this, core_->handId(), kModelKey);
+}
+
+void TovinHand::sendInTwoFrames(const ByteVector& values, std::uint8_t firstCode,
+                                std::uint8_t secondCode, const char* sizeMessage) {
+    if (values.size() != 5 && values.size() != 10) {
+        detail::reportUsage(sizeMessage);
+        return;
+    }
+    ByteVector first{firstCode};
+    first.insert(first.end(), values.begin(), values.begin() + 5);
+    if (values.size() == 5) {
+        core_->caches.store(firstCode, first);
+        core_->send(first);
+        return;
+    }
+    ByteVector second{secondCode};
+    second.insert(second.end(), values.begin() + 5, values.end());
+    core_->send(first);
+    core_->caches.store(firstCode, first);
+    core_->send(second);
+    core_->caches.store(secondCode, second);
+}
+
+void TovinHand::setTorque(const ByteVector& torques) {
+    sendInTwoFrames(torques, kTorques0to4, kTorques5to9, "Torque size is not 5");
+}
+
+void TovinHand::setSpeed(const ByteVector& speeds) {
+    sendInTwoFrames(speeds, kSpeeds0to4, kSpeeds5to9, "Joint speed size is not 5");
+}
+
+ByteVector TovinHand::requestPair(std::uint8_t first, std::uint8_t second, bool send) {
+    if (send) {
+        core_->request(first);
+        core_->request(second);
+    }
+    return core_->caches.joinedValues({first, second});
+}
+
+ByteVector TovinHand::getCurrentStatus() {
+    return requestPair(kPositions0to5, kPositions6to9, firmwareAnswersRequests());
+}
+
+ByteVector TovinHand::getSpeed() {
+    return requestPair(kSpeeds0to4, kSpeeds5to9, firmwareAnswersRequests());
+}
+
+ByteVector TovinHand::getTorque() {
+    return requestPair(kTorques0to4, kTorques5to9, firmwareAnswersRequests());
+}
+
+ByteVector TovinHand::getTemperature() {
+    return requestPair(kTemperaturesA, kTemperaturesB, true);
+}
+
+ByteVector TovinHand::getFaultCode() {
+    return requestPair(kFaultsA, kFaultsB, true);
+}
+
+ByteVector TovinHand::getCurrent() {
+    return ByteVector(kJoints, 0);
+}
+
+ByteVector TovinHand::requestAllStatus() {
+    core_->request(kAllStatus);
+    return ByteVector(kJoints, 0);
+}
+
+ByteVector TovinHand::getNormalForce() {
+    core_->request(kNormalForce);
+    return core_->caches.frame(kNormalForce);
+}
+
+ByteVector TovinHand::getTangentialForce() {
+    core_->request(kTangentialForce);
+    return core_->caches.frame(kTangentialForce);
+}
+
+ByteVector TovinHand::getTangentialForceDir() {
+    core_->request(kTangentialDirection);
+    return core_->caches.frame(kTangentialDirection);
+}
+
+ByteVector TovinHand::getApproachInc() {
+    core_->request(kApproach);
+    return core_->caches.frame(kApproach);
+}
+
+std::string TovinHand::getVersion() {
+    core_->request(kVersion);
+    return detail::versionReportText(core_->caches.frame(kVersion));
+}
+
+ForceData TovinHand::getForce() {
+    if (core_->sensors.mode() == TOUCH_TYPE_MATRIX) {
+        core_->requestMatrices();
+    } else {
+        core_->requestSummaries(kSummaryCodes);
+    }
+    return core_->sensors.matrices();
+}
+
+}  // namespace hand
+}  // namespace velmora
