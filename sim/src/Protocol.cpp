@@ -1,0 +1,81 @@
+#include "Protocol.h"
+
+namespace velmora {
+namespace sim {
+
+ByteVector Protocol::frame(std::uint8_t code, const ByteVector& values) {
+    ByteVector out{code};
+    out.insert(out.end(), values.begin(), values.end());
+    return out;
+}
+
+ByteVector Protocol::forcePerFinger(std::size_t quantity) const {
+    ByteVector values;
+    for (std::size_t finger = 0; finger < HandBody::kFingers; ++finger) {
+        values.push_back(body_.fingerSummary(finger).at(quantity));
+    }
+    return values;
+}
+
+void Protocol::appendMatrixRows(std::uint8_t code, std::size_t finger, Frames& out) const {
+    if (config_.sensor != SensorKind::Matrix)
+        return;
+    const ByteMatrix rows = body_.fingerMatrix(finger);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        ByteVector row{code, static_cast<std::uint8_t>(r << 4)};
+        row.insert(row.end(), rows[r].begin(), rows[r].end());
+        out.push_back(row);
+    }
+}
+
+void Protocol::answerSensorProbe(Frames& out) const {
+    switch (config_.sensor) {
+        case SensorKind::Matrix:
+            out.push_back({0xB1, 0x01, 0x02});  // three bytes: matrix sensors
+            break;
+        case SensorKind::Summary:
+            out.push_back({0xB0, 1});
+            break;
+        case SensorKind::None:
+            break;
+    }
+}
+
+ModelShape shapeOf(VELMORA model) {
+    switch (model) {
+        case KESTA_ALT:
+        case KESTA:
+            return {6, {{0}, {2}, {3}, {4}, {5}}};
+        case MARLO:
+            return {7, {{1, 6}, {2}, {3}, {4}, {5}}};
+        case TOVIN:
+            return {10, {{1, 9}, {2}, {3}, {4}, {5}}};
+        case RAVEL:
+            return {20, {{0, 15}, {1, 16}, {2, 17}, {3, 18}, {4, 19}}};
+        case SABRE:
+        case ZENIT:
+        default:
+            return {25, {{0, 15, 20}, {1, 16, 21}, {2, 17, 22}, {3, 18, 23}, {4, 19, 24}}};
+    }
+}
+
+std::unique_ptr<Protocol> makeProtocol(HandBody& body, const SimConfig& config) {
+    switch (config.model) {
+        case KESTA_ALT:
+        case KESTA:
+            return makeKestaProtocol(body, config);
+        case MARLO:
+            return makeMarloProtocol(body, config);
+        case TOVIN:
+            return makeTovinProtocol(body, config);
+        case RAVEL:
+            return makeRavelProtocol(body, config);
+        case SABRE:
+        case ZENIT:
+            return makeZenitProtocol(body, config);
+    }
+    return makeTovinProtocol(body, config);
+}
+
+}  // namespace sim
+}  // namespace velmora

@@ -1,0 +1,108 @@
+// The 10-joint hand's side of the wire.
+#include "Protocol.h"
+
+namespace velmora {
+namespace sim {
+
+namespace {
+
+class TovinProtocol : public Protocol {
+  public:
+    using Protocol::Protocol;
+
+    void handle(const ByteVector& f, Frames& out) override {
+        const std::uint8_t code = f[0];
+        const bool request = f.size() == 1;
+        switch (code) {
+            case 0x01:  // joints 0..5
+                request ? out.push_back(frame(code, body_.positions(0, 6)))
+                        : body_.setTargets(0, payload(f));
+                break;
+            case 0x04:  // joints 6..9
+                request ? out.push_back(frame(code, body_.positions(6, 4)))
+                        : body_.setTargets(6, payload(f));
+                break;
+            case 0x02:
+                request ? out.push_back(frame(code, body_.torques(0, 5)))
+                        : body_.setTorques(0, payload(f));
+                break;
+            case 0x03:
+                request ? out.push_back(frame(code, body_.torques(5, 5)))
+                        : body_.setTorques(5, payload(f));
+                break;
+            case 0x05:
+                request ? out.push_back(frame(code, body_.speeds(0, 5)))
+                        : body_.setSpeeds(0, payload(f));
+                break;
+            case 0x06:
+                request ? out.push_back(frame(code, body_.speeds(5, 5)))
+                        : body_.setSpeeds(5, payload(f));
+                break;
+            case 0x20:
+            case 0x21:
+            case 0x22:
+            case 0x23:
+                out.push_back(frame(code, forcePerFinger(code - 0x20u)));
+                break;
+            case 0x28:
+            case 0x29:
+            case 0x30:
+            case 0x31:
+            case 0x32:
+                if (config_.sensor == SensorKind::Summary) {
+                    out.push_back(frame(code, body_.fingerSummary(summaryFinger(code))));
+                }
+                break;
+            case 0x33:
+                out.push_back(frame(code, body_.temperatures(0, 5)));
+                break;
+            case 0x34:
+                out.push_back(frame(code, body_.temperatures(5, 5)));
+                break;
+            case 0x35:
+                out.push_back(frame(code, body_.faults(0, 5)));
+                break;
+            case 0x36:
+                out.push_back(frame(code, body_.faults(5, 5)));
+                break;
+            case 0x64:
+                out.push_back({0x64, 10, 1, 1,
+                               static_cast<std::uint8_t>(config_.handId == LEFT ? 'L' : 'R'),
+                               config_.softwareVersion, config_.hardwareVersion});
+                break;
+            case 0xB1:
+            case 0xB2:
+            case 0xB3:
+            case 0xB4:
+            case 0xB5:
+                if (request) {
+                    answerSensorProbe(out);
+                } else {
+                    appendMatrixRows(code, code - 0xB1u, out);
+                }
+                break;
+            default:
+                break;  // 0x09 and anything else: nothing to do
+        }
+    }
+
+    // Firmware up to 1.4 answers no state requests; it reports its positions on its own.
+    void onTick(Frames& out) override {
+        if (config_.softwareVersion > 0x14 || ++ticks_ % 5 != 0)
+            return;
+        out.push_back(frame(0x01, body_.positions(0, 6)));
+        out.push_back(frame(0x04, body_.positions(6, 4)));
+    }
+
+  private:
+    unsigned ticks_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Protocol> makeTovinProtocol(HandBody& body, const SimConfig& config) {
+    return std::make_unique<TovinProtocol>(body, config);
+}
+
+}  // namespace sim
+}  // namespace velmora
