@@ -8,6 +8,7 @@
 #include "velmora/IHand.h"
 #include "velmora/RangeToArc.h"
 #include "velmora/VelmoraMarlo.h"
+#include "velmora/VelmoraRavel.h"
 #include "velmora/VelmoraTovin.h"
 #include "velmora/VelmoraTypes.h"
 #include "velmora/VirtualCanBus.h"

@@ -1,0 +1,232 @@
+#include "velmora/VelmoraRavel.h"
+
+#include <sstream>
+#include <thread>
+
+#include "detail/HandCore.h"
+
+namespace velmora {
+namespace hand {
+
+namespace {
+
+// Command codes of the 20-joint hand. A request is the code alone; the hand answers with a
+// frame of the same code.
+constexpr std::uint8_t kPositions0to4 = 0x01;
+constexpr std::uint8_t kPositions5to9 = 0x02;
+constexpr std::uint8_t kPositions10to14 = 0x03;
+constexpr std::uint8_t kPositions15to19 = 0x04;
+constexpr std::uint8_t kSpeeds = 0x05;
+constexpr std::uint8_t kCurrents = 0x06;
+constexpr std::uint8_t kFaults = 0x07;
+constexpr std::uint8_t kRotorLocks = 0x08;
+constexpr std::uint8_t kNormalForce = 0x20;
+constexpr std::uint8_t kTangentialForce = 0x21;
+constexpr std::uint8_t kTangentialDirection = 0x22;
+constexpr std::uint8_t kApproach = 0x23;
+constexpr detail::HandCore::SummaryCodes kSummaryCodes = {0x30, 0x31, 0x32, 0x33, 0x34};
+constexpr std::uint8_t kSensorKind = 0xB0;
+constexpr std::uint8_t kSensorProbe = 0xB1;
+constexpr std::uint8_t kUid = 0xC0;
+constexpr std::uint8_t kHardwareVersion = 0xC1;
+constexpr std::uint8_t kSoftwareVersion = 0xC2;
+constexpr std::uint8_t kDirection = 0xC3;
+
+// Sensors that answer one request per finger with a single summary row.
+constexpr std::uint8_t kSummarySensors = 1;
+
+constexpr std::size_t kJoints = 20;
+constexpr std::size_t kJointsPerFrame = 5;
+constexpr int kModelKey = 20;
+
+}  // namespace
+
+RavelHand::RavelHand(std::uint32_t handId, const std::string& canChannel, int bitrate)
+    : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate, RAVEL)) {
+    core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    core_->request(kSensorKind);
+    core_->request(kSensorProbe);
+}
+
+RavelHand::~RavelHand() {
+    core_->stopReceiving();
+}
+
+void RavelHand::receiveResponse(const ByteVector& frame) {
+    const std::uint8_t code = frame[0];
+    if (detail::FingertipSensors::isMatrixCode(code)) {
+        core_->sensors.onMatrixFrame(frame);
+        return;
+    }
+    switch (code) {
+        case kPositions0to4:
+        case kPositions5to9:
+        case kPositions10to14:
+        case kPositions15to19:
+        case kSpeeds:
+        case kCurrents:
+        case kFaults:
+        case kRotorLocks:
+        case kNormalForce:
+        case kTangentialForce:
+        case kTangentialDirection:
+        case kApproach:
+        case kUid:
+        case kHardwareVersion:
+        case kSoftwareVersion:
+        case kDirection:
+            core_->caches.store(code, frame);
+            break;
+        case kSensorKind:
+            // This hand's report is taken as it comes; kinds the model does not know make
+            // getForce return nothing.
+            if (frame.size() > 1) {
+                core_->sensors.setMode(frame[1]);
+            }
+            break;
+        default:
+            core_->storeSummary(kSummaryCodes, frame);  // other codes are dropped
+            break;
+    }
+}
+
+void RavelHand::setJointPositions(const ByteVector& positions) {
+    if (positions.size() != kJoints) {
+        detail::reportUsage("Joint position size is not 20");
+        return;
+    }
+    const auto group = [&](std::uint8_t code, std::size_t first) {
+        ByteVector frame{code};
+        frame.insert(frame.end(), positions.begin() + first,
+                     positions.begin() + first + kJointsPerFrame);
+        return frame;
+    };
+    // The hand expects joints 10 to 19 before joints 0 to 9.
+    core_->send(group(kPositions10to14, 10));
+    core_->send(group(kPositions15to19, 15));
+    core_->send(group(kPositions0to4, 0));
+    core_->send(group(kPositions5to9, 5));
+}
+
+void RavelHand::setJointPositionArc(const RadianVector& positions) {
+    detail::commandJointAngles(*this, core_->handId(), kModelKey, kJoints,
+                               "Joint position size is not 20", positions);
+}
+
+RadianVector RavelHand::getCurrentStatusArc() {
+    return detail::jointAngles(*this, core_->handId(), kModelKey);
+}
+
+void RavelHand::sendFiveValues(std::uint8_t code, const ByteVector& values,
+                               const char* sizeMessage) {
+    if (values.size() != kJointsPerFrame) {
+        detail::reportUsage(sizeMessage);
+        return;
+    }
+    ByteVector frame{code};
+    frame.insert(frame.end(), values.begin(), values.end());
+    core_->send(frame);
+}
+
+void RavelHand::setSpeed(const ByteVector& speeds) {
+    sendFiveValues(kSpeeds, speeds, "Speed size is not 5");
+}
+
+void RavelHand::setCurrent(const ByteVector& currents) {
+    sendFiveValues(kCurrents, currents, "Current size is not 5");
+}
+
+void RavelHand::clearFaultCode(const ByteVector& codes) {
+    sendFiveValues(kFaults, codes, "clearFaultCode size is not 5");
+}
+
+ByteVector RavelHand::requestValues(std::uint8_t code) {
+    core_->request(code);
+    return core_->caches.values(code);
+}
+
+ByteVector RavelHand::requestFrame(std::uint8_t code) {
+    core_->request(code);
+    return core_->caches.frame(code);
+}
+
+ByteVector RavelHand::getSpeed() {
+    return requestValues(kSpeeds);
+}
+ByteVector RavelHand::getCurrent() {
+    return requestValues(kCurrents);
+}
+ByteVector RavelHand::getFaultCode() {
+    return requestValues(kFaults);
+}
+ByteVector RavelHand::getUID() {
+    return requestValues(kUid);
+}
+ByteVector RavelHand::getRotorLockCount() {
+    return requestValues(kRotorLocks);
+}
+
+ByteVector RavelHand::getNormalForce() {
+    return requestFrame(kNormalForce);
+}
+ByteVector RavelHand::getTangentialForce() {
+    return requestFrame(kTangentialForce);
+}
+ByteVector RavelHand::getTangentialForceDir() {
+    return requestFrame(kTangentialDirection);
+}
+ByteVector RavelHand::getApproachInc() {
+    return requestFrame(kApproach);
+}
+
+ByteVector RavelHand::getCurrentStatus() {
+    core_->request(kPositions0to4);
+    core_->request(kPositions5to9);
+    core_->request(kPositions10to14);
+    core_->request(kPositions15to19);
+    return core_->caches.joinedValues(
+        {kPositions0to4, kPositions5to9, kPositions10to14, kPositions15to19});
+}
+
+ForceData RavelHand::getForce() {
+    switch (core_->sensors.mode()) {
+        case TOUCH_TYPE_MATRIX:
+            core_->requestMatrices();
+            return core_->sensors.matrices();
+        case kSummarySensors:
+            core_->requestSummaries(kSummaryCodes);
+            return core_->sensors.matrices();
+        default:
+            return {};
+    }
+}
+
+std::string RavelHand::getVersion() {
+    core_->request(kHardwareVersion);
+    core_->request(kSoftwareVersion);
+    core_->request(kDirection);
+    return core_->caches.locked([](detail::ReplyCaches::View& caches) {
+        std::ostringstream text;
+        const ByteVector& software = caches.frame(kSoftwareVersion);
+        if (software.size() < 2) {
+            return text.str();
+        }
+        const ByteVector& direction = caches.frame(kDirection);
+        if (direction.size() > 1 && direction[1] == RIGHT) {
+            text << "Hand direction: Right hand\n";
+        } else if (direction.size() > 1 && direction[1] == LEFT) {
+            text << "Hand direction: Left hand\n";
+        }
+        text << "Software Version: " << detail::versionNumber(software[1]) << "\n";
+        // Until the hand has sent its hardware version there is nothing to show for it.
+        const ByteVector& hardware = caches.frame(kHardwareVersion);
+        if (hardware.size() > 1) {
+            text << "Hardware Version: " << detail::versionNumber(hardware[1]) << "\n";
+        }
+        return text.str();
+    });
+}
+
+}  // namespace hand
+}  // namespace velmora
