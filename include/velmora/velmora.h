@@ -7,6 +7,7 @@
 #include "velmora/HandException.h"
 #include "velmora/IHand.h"
 #include "velmora/RangeToArc.h"
+#include "velmora/VelmoraKesta.h"
 #include "velmora/VelmoraMarlo.h"
 #include "velmora/VelmoraRavel.h"
 #include "velmora/VelmoraTovin.h"
