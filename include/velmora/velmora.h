@@ -10,4 +10,5 @@
 #include "velmora/VelmoraMarlo.h"
 #include "velmora/VelmoraTovin.h"
 #include "velmora/VelmoraTypes.h"
+#include "velmora/VelmoraZenit.h"
 #include "velmora/VirtualCanBus.h"
