@@ -12,4 +12,5 @@
 #include "velmora/VelmoraRavel.h"
 #include "velmora/VelmoraTovin.h"
 #include "velmora/VelmoraTypes.h"
+#include "velmora/VelmoraZenit.h"
 #include "velmora/VirtualCanBus.h"

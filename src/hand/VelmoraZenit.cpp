@@ -1,0 +1,351 @@
+#include "velmora/VelmoraZenit.h"
+
+#include <array>
+#include <sstream>
+#include <thread>
+
+#include "detail/HandCore.h"
+
+namespace velmora {
+namespace hand {
+
+namespace {
+
+// Command codes of the 25-joint hand. A request is the code alone; the hand answers with a frame
+// of the same code. Each joint-state family has one code per finger, thumb first.
+constexpr std::uint8_t kPositions = 0x41;     // to 0x45
+constexpr std::uint8_t kSpeeds = 0x49;        // to 0x4D
+constexpr std::uint8_t kTorques = 0x51;       // to 0x55
+constexpr std::uint8_t kFaults = 0x59;        // to 0x5D
+constexpr std::uint8_t kTemperatures = 0x61;  // to 0x65
+constexpr std::uint8_t kMotorSwitch = 0x85;
+constexpr std::uint8_t kNormalForce = 0x90;
+constexpr std::uint8_t kTangentialForce = 0x91;
+constexpr std::uint8_t kTangentialDirection = 0x92;
+constexpr std::uint8_t kApproach = 0x93;
+constexpr std::uint8_t kThumbForce = 0x98;  // to 0x9C, little finger last
+constexpr std::uint8_t kSensorKind = 0xB0;
+constexpr std::uint8_t kSensorProbe = 0xB1;
+constexpr std::uint8_t kUid = 0xC0;
+constexpr std::uint8_t kSoftwareVersion = 0xC1;
+constexpr std::uint8_t kHardwareVersion = 0xC2;
+constexpr std::uint8_t kCommId = 0xC3;
+constexpr std::uint8_t kFactoryReset = 0xCE;
+constexpr std::uint8_t kSaveParameter = 0xCF;
+
+constexpr std::size_t kFingers = 5;
+constexpr std::size_t kJoints = 25;
+constexpr std::size_t kSlotsPerFinger = 6;
+constexpr std::size_t kSlots = kFingers * kSlotsPerFinger;
+constexpr std::size_t kGroup = 5;  // speeds and torques: five joints per frame
+// One finger's 12 matrix rows of 6 bytes.
+constexpr std::size_t kFingerForceBytes = 72;
+
+// The hand's joint state, finger by finger (slot 6f + s is slot s of finger f), and the command
+// index each slot carries. This one table drives both directions of the conversion.
+constexpr int kNoJoint = -1;
+constexpr std::array<int, kSlots> kCommandIndexOfSlot = {
+    10,       5, 0, 15, kNoJoint, 20,  // finger 0, 0x41
+    kNoJoint, 6, 1, 16, kNoJoint, 21,  // finger 1, 0x42
+    kNoJoint, 7, 2, 17, kNoJoint, 22,  // finger 2, 0x43
+    kNoJoint, 8, 3, 18, kNoJoint, 23,  // finger 3, 0x44
+    kNoJoint, 9, 4, 19, kNoJoint, 24,  // finger 4, 0x45
+};
+
+constexpr int kModelKeyFull = 25;
+constexpr int kModelKeyVariant = 21;
+// No conversion table has this key, so the conversion reports its invalid-parameter error.
+constexpr int kNoModelKey = 0;
+
+std::uint8_t offset(std::uint8_t code, std::size_t n) {
+    return static_cast<std::uint8_t>(code + n);
+}
+
+// Enable and disable share one code; the bytes after it say what to do. A frame longer than
+// eight bytes is refused by the channel, with a message, and never sent.
+ByteVector motorFrame(const ByteVector& motors) {
+    ByteVector frame{kMotorSwitch};
+    frame.insert(frame.end(), motors.begin(), motors.end());
+    return frame;
+}
+
+std::string versionText(const ByteVector& reply) {
+    std::ostringstream text;
+    text << std::hex << int(reply[1]) << '.' << int(reply[2]) << '.' << int(reply[3]) << '.'
+         << int(reply[4]);
+    return text.str();
+}
+
+}  // namespace
+
+ZenitHand::ZenitHand(std::uint32_t handId, const std::string& canChannel, int bitrate, int variant)
+    : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate,
+                                               variant == 0 ? ZENIT : SABRE)),
+      variant_(variant) {
+    // The hand never reports these; they keep the size of one finger's matrix.
+    for (std::size_t finger = 0; finger < kFingers; ++finger) {
+        core_->caches.store(offset(kThumbForce, finger), ByteVector(kFingerForceBytes, 0));
+    }
+    core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    core_->request(kSensorKind);
+    core_->request(kSensorProbe);
+}
+
+ZenitHand::~ZenitHand() {
+    core_->stopReceiving();
+}
+
+void ZenitHand::receiveResponse(const ByteVector& frame) {
+    const std::uint8_t code = frame[0];
+    if (detail::FingertipSensors::isMatrixCode(code)) {
+        core_->sensors.onMatrixFrame(frame);
+        return;
+    }
+    const auto inFamily = [code](std::uint8_t first) {
+        return code >= first && code < first + kFingers;
+    };
+    if (inFamily(kPositions) || inFamily(kSpeeds) || inFamily(kTorques) || inFamily(kFaults) ||
+        inFamily(kTemperatures)) {
+        core_->caches.store(code, frame);
+        return;
+    }
+    switch (code) {
+        case kNormalForce:
+        case kTangentialForce:
+        case kTangentialDirection:
+        case kApproach:
+        case kUid:
+        case kSoftwareVersion:
+        case kHardwareVersion:
+        case kCommId:
+            core_->caches.store(code, frame);
+            break;
+        case kSensorKind:
+            core_->sensors.onKindReport(frame);
+            break;
+        default:  // finger force replies (0x98 to 0x9C) included
+            break;
+    }
+}
+
+ByteVector ZenitHand::state_to_cmd(const ByteVector& state) const {
+    ByteVector command(kJoints, 0);
+    for (std::size_t slot = 0; slot < kSlots && slot < state.size(); ++slot) {
+        if (kCommandIndexOfSlot[slot] != kNoJoint) {
+            command[static_cast<std::size_t>(kCommandIndexOfSlot[slot])] = state[slot];
+        }
+    }
+    return command;
+}
+
+void ZenitHand::setJointPositions(const ByteVector& positions) {
+    if (positions.size() != kJoints) {
+        detail::reportUsage("Joint position size is not 25");
+        return;
+    }
+    for (std::size_t finger = 0; finger < kFingers; ++finger) {
+        ByteVector frame{offset(kPositions, finger)};
+        for (std::size_t s = 0; s < kSlotsPerFinger; ++s) {
+            const int index = kCommandIndexOfSlot[finger * kSlotsPerFinger + s];
+            frame.push_back(index == kNoJoint ? 0 : positions[static_cast<std::size_t>(index)]);
+        }
+        core_->send(frame);
+    }
+}
+
+int ZenitHand::modelKey() const {
+    switch (variant_) {
+        case 0:
+            return kModelKeyFull;
+        case 1:
+            return kModelKeyVariant;
+        default:
+            return kNoModelKey;
+    }
+}
+
+void ZenitHand::setJointPositionArc(const RadianVector& positions) {
+    detail::commandJointAngles(*this, core_->handId(), modelKey(), kJoints,
+                               "Joint position size is not 25", positions);
+}
+
+RadianVector ZenitHand::getCurrentStatusArc() {
+    return detail::jointAngles(*this, core_->handId(), modelKey());
+}
+
+void ZenitHand::sendInGroupsOfFive(const ByteVector& values, std::uint8_t firstCode,
+                                   const char* sizeMessage) {
+    if (values.size() != kJoints) {
+        detail::reportUsage(sizeMessage);
+        return;
+    }
+    for (std::size_t group = 0; group < kJoints / kGroup; ++group) {
+        ByteVector frame{offset(firstCode, group)};
+        const auto first = values.begin() + static_cast<std::ptrdiff_t>(group * kGroup);
+        frame.insert(frame.end(), first, first + kGroup);
+        core_->send(frame);
+    }
+}
+
+void ZenitHand::setSpeed(const ByteVector& speeds) {
+    sendInGroupsOfFive(speeds, kSpeeds, "Joint speed size is not 25");
+}
+
+void ZenitHand::setTorque(const ByteVector& torques) {
+    sendInGroupsOfFive(torques, kTorques, "Joint torque size is not 25");
+}
+
+// Asks each finger for its frame of the family and returns the payloads joined, thumb first;
+// empty unless every finger has reported at least one value.
+ByteVector ZenitHand::joinedPayloads(std::uint8_t firstCode) {
+    for (std::size_t finger = 0; finger < kFingers; ++finger) {
+        core_->request(offset(firstCode, finger));
+    }
+    return core_->caches
+        .allValues({firstCode, offset(firstCode, 1), offset(firstCode, 2), offset(firstCode, 3),
+                    offset(firstCode, 4)})
+        .value_or(ByteVector{});
+}
+
+ByteVector ZenitHand::jointState(std::uint8_t firstCode) {
+    const ByteVector state = joinedPayloads(firstCode);
+    return state.size() == kSlots ? state_to_cmd(state) : ByteVector{};
+}
+
+ByteVector ZenitHand::getCurrentStatus() {
+    return jointState(kPositions);
+}
+
+ByteVector ZenitHand::getSpeed() {
+    return jointState(kSpeeds);
+}
+
+ByteVector ZenitHand::getTorque() {
+    return jointState(kTorques);
+}
+
+ByteVector ZenitHand::getFaultCode() {
+    return joinedPayloads(kFaults);
+}
+
+ByteVector ZenitHand::getTemperature() {
+    return joinedPayloads(kTemperatures);
+}
+
+ByteVector ZenitHand::requestFrame(std::uint8_t code) {
+    core_->request(code);
+    return core_->caches.frame(code);
+}
+
+ByteVector ZenitHand::getNormalForce() {
+    return requestFrame(kNormalForce);
+}
+ByteVector ZenitHand::getTangentialForce() {
+    return requestFrame(kTangentialForce);
+}
+ByteVector ZenitHand::getTangentialForceDir() {
+    return requestFrame(kTangentialDirection);
+}
+ByteVector ZenitHand::getApproachInc() {
+    return requestFrame(kApproach);
+}
+ByteVector ZenitHand::getThumbForce() {
+    return requestFrame(kThumbForce);
+}
+ByteVector ZenitHand::getIndexForce() {
+    return requestFrame(offset(kThumbForce, 1));
+}
+ByteVector ZenitHand::getMiddleForce() {
+    return requestFrame(offset(kThumbForce, 2));
+}
+ByteVector ZenitHand::getRingForce() {
+    return requestFrame(offset(kThumbForce, 3));
+}
+ByteVector ZenitHand::getLittleForce() {
+    return requestFrame(offset(kThumbForce, 4));
+}
+ByteVector ZenitHand::getUID() {
+    return requestFrame(kUid);
+}
+ByteVector ZenitHand::getCommID() {
+    return requestFrame(kCommId);
+}
+
+ForceData ZenitHand::getForce() {
+    core_->requestMatrices();
+    return core_->sensors.matrices();
+}
+
+ByteMatrix ZenitHand::getForce(std::int32_t which) {
+    ByteMatrix rows;
+    const auto scalarForces = [&] {
+        rows.push_back(getSubVector(getNormalForce()));
+        rows.push_back(getSubVector(getTangentialForce()));
+        rows.push_back(getSubVector(getTangentialForceDir()));
+        rows.push_back(getSubVector(getApproachInc()));
+    };
+    if (variant_ == 0) {
+        scalarForces();
+    } else if (variant_ == 1) {
+        if (core_->sensors.mode() == TOUCH_TYPE_MATRIX) {
+            core_->requestMatrices();
+            for (std::size_t finger = 0; finger < kFingers; ++finger) {
+                rows.push_back(core_->caches.frame(offset(kThumbForce, finger)));
+            }
+        } else if (which == 0) {
+            rows.push_back(getSubVector(getThumbForce()));
+            rows.push_back(getSubVector(getIndexForce()));
+            rows.push_back(getSubVector(getMiddleForce()));
+            rows.push_back(getSubVector(getRingForce()));
+            rows.push_back(getSubVector(getLittleForce()));
+        } else {
+            scalarForces();
+        }
+    }
+    return rows;
+}
+
+std::string ZenitHand::getVersion() {
+    core_->request(kSoftwareVersion);
+    core_->request(kHardwareVersion);
+    getCommID();
+    return core_->caches.locked([](detail::ReplyCaches::View& caches) {
+        std::string text;
+        const ByteVector& commId = caches.frame(kCommId);
+        if (commId.size() >= 2) {
+            text += "Hand direction: ";
+            text += commId[1] == LEFT ? "Left hand" : commId[1] == RIGHT ? "Right hand" : "unknown";
+            text += "\n";
+        }
+        // A version reply is the code and four numbers; any other length is not one.
+        const ByteVector& software = caches.frame(kSoftwareVersion);
+        if (software.size() == 5) {
+            text += "Software Version: " + versionText(software) + "\n";
+        }
+        const ByteVector& hardware = caches.frame(kHardwareVersion);
+        if (hardware.size() == 5) {
+            text += "Hardware Version: " + versionText(hardware) + "\n";
+        }
+        return text;
+    });
+}
+
+void ZenitHand::setMotorEnable(const ByteVector& motors) {
+    core_->send(motorFrame(motors));
+}
+
+void ZenitHand::setMotorDisable(const ByteVector& motors) {
+    core_->send(motorFrame(motors));
+}
+
+void ZenitHand::factoryReset() {
+    core_->request(kFactoryReset);
+}
+
+void ZenitHand::saveParameter() {
+    core_->request(kSaveParameter);
+}
+
+}  // namespace hand
+}  // namespace velmora
