@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "velmora/Export.h"
+#include "velmora/IHand.h"
+#include "velmora/VelmoraTypes.h"
+
+/// The object an application holds to drive one hand.
+///
+///     VelmoraApi hand(TOVIN, RIGHT, CAN0);            // SocketCAN interface can0
+///     VelmoraApi sim(ZENIT, LEFT, "virtual:can0");    // in-process virtual bus
+///     hand.fingerMove({255, 255, 255, 255, 255, 255, 128, 128, 128, 128});
+///
+/// Operations a model lacks throw velmora::UnsupportedFeatureException; arguments of the wrong
+/// size are refused with a message on standard output.
+class VELMORA_API VelmoraApi {
+  public:
+    /// Opens the transport's interface ("can0", "can1" or "ethercat") at 1000000 bit/s.
+    VelmoraApi(const VELMORA& model, const HAND_TYPE& side, COMM_TYPE commType = CAN0);
+    /// Opens the named CAN channel. Throws std::invalid_argument("Unsupported channel: NAME")
+    /// for a name without "can" in it (eth0, say), since no hand can be reached there.
+    VelmoraApi(const VELMORA& model, const HAND_TYPE& side, std::string channel,
+               int bitRate = 1000000);
+    ~VelmoraApi();
+    VelmoraApi(const VelmoraApi&) = delete;
+    VelmoraApi& operator=(const VelmoraApi&) = delete;
+
+    void fingerMove(const velmora::ByteVector& positions);
+    void fingerMoveArc(const velmora::RadianVector& positions);
+    void setSpeed(const velmora::ByteVector& speeds);
+    void setTorque(const velmora::ByteVector& torques);
+    velmora::ByteVector getSpeed();
+    velmora::ByteVector getState();
+    velmora::RadianVector getStateArc();
+    velmora::ForceData getForce();
+    std::string getVersion();
+    velmora::ByteVector getTorque();
+    velmora::ByteVector getTemperature();
+    velmora::ByteVector getFaultCode();
+    velmora::ByteVector getCurrent();
+
+    /// 20-joint hands only (RAVEL); others get a message.
+    void setCurrent(const velmora::ByteVector& currents);
+    /// 20-joint hands only (RAVEL); others get a message.
+    void clearFaultCode(const velmora::ByteVector& codes);
+    /// 25-joint hands only (ZENIT); others get a message.
+    void setEnable(const velmora::ByteVector& motors);
+    /// 25-joint hands only (ZENIT); others get a message.
+    void setDisable(const velmora::ByteVector& motors);
+
+  private:
+    std::unique_ptr<velmora::hand::IHand> hand;
+    VELMORA model;
+    HAND_TYPE side;
+};
