@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing velmora needs, when they are missing.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,12 +13,6 @@ namespace sim {
 
 using Frames = std::vector<ByteVector>;
 
-/// Joint count and the flexion joints of each finger of a model.
-struct ModelShape {
-    std::size_t joints;
-    std::vector<std::vector<std::size_t>> fingerJoints;
-};
-
 /// One model's side of the wire: what the hand does with each frame it receives.
 class Protocol {
   public:
@@ -53,7 +47,6 @@ class Protocol {
     const SimConfig& config_;
 };
 
-ModelShape shapeOf(VELMORA model);
 std::unique_ptr<Protocol> makeProtocol(HandBody& body, const SimConfig& config);
 
 std::unique_ptr<Protocol> makeTovinProtocol(HandBody& body, const SimConfig& config);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "velmora/CanBus.h"
 #include "velmora/VelmoraTypes.h"
@@ -92,6 +93,13 @@ class SimulatedHand {
     std::thread receiver_;
     std::thread physics_;
 };
+
+/// Joint count and the flexion joints of each finger (thumb first) of a model.
+struct ModelShape {
+    std::size_t joints;
+    std::vector<std::vector<std::size_t>> fingerJoints;
+};
+ModelShape shapeOf(VELMORA model);
 
 /// The channel a simulated hand uses for `name`: "virtual:BUS" gives a peer endpoint of the
 /// in-process bus BUS; any other name opens that SocketCAN interface without pacing (it must

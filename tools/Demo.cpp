@@ -1,0 +1,331 @@
+#include "Demo.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <iomanip>
+#include <optional>
+#include <thread>
+
+#include "velmora/sim/SimulatedHand.h"
+#include "velmora/velmora.h"
+
+namespace velmora {
+namespace tools {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kSettleDeadline = 5s;
+constexpr auto kReplyDeadline = 2s;
+constexpr auto kPollPeriod = 100ms;
+
+struct ModelInfo {
+    const char* description;
+    int angleKey;  // 0: the hand has no joint-angle tables
+};
+
+ModelInfo infoOf(VELMORA model) {
+    switch (model) {
+        case KESTA_ALT:
+        case KESTA:
+            return {"6-actuator hand", 0};
+        case MARLO:
+            return {"7-joint hand", 7};
+        case TOVIN:
+            return {"10-joint hand", 10};
+        case RAVEL:
+            return {"20-joint hand", 20};
+        case SABRE:
+            return {"21-joint hand", 21};
+        case ZENIT:
+            return {"25-joint hand", 25};
+    }
+    return {"hand", 0};
+}
+
+// The 25-joint command order has four indices that no joint answers to.
+bool carriesNoJoint(VELMORA model, std::size_t joint) {
+    return (model == ZENIT || model == SABRE) && joint >= 11 && joint <= 14;
+}
+
+std::string bars(const ByteVector& values) {
+    static const char* const kLevels[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+    std::string line;
+    for (std::uint8_t v : values)
+        line += kLevels[v / 32];
+    return line;
+}
+
+std::string heat(std::uint8_t value) {
+    static const char kShades[] = " .:-=+*#%@";
+    return std::string(1, kShades[value * 9 / 255]);
+}
+
+/// Polls `read` until `done` holds for its result or the deadline passes.
+template <class T>
+std::optional<T> pollUntil(const std::function<T()>& read,
+                           const std::function<bool(const T&)>& done, Clock::duration deadline,
+                           const std::function<void(const T&)>& show = {}) {
+    const auto end = Clock::now() + deadline;
+    while (true) {
+        T value = read();
+        if (show)
+            show(value);
+        if (done(value))
+            return value;
+        if (Clock::now() > end)
+            return std::nullopt;
+        std::this_thread::sleep_for(kPollPeriod);
+    }
+}
+
+class Demo {
+  public:
+    Demo(VELMORA model, std::uint32_t side, std::ostream& out)
+        : model_(model),
+          side_(side),
+          out_(out),
+          bus_("virtual:can-demo-" + sim::modelName(model) + (side == LEFT ? "-left" : "-right")),
+          simulated_(sim::openSimChannel(bus_), simConfig()),
+          hand_(model, static_cast<HAND_TYPE>(side), bus_),
+          shape_(sim::shapeOf(model)),
+          joints_(shape_.joints) {}
+
+    bool run() {
+        out_ << "== " << sim::modelName(model_) << ": " << infoOf(model_).description << ", "
+             << (side_ == LEFT ? "left" : "right") << " (CAN id 0x" << std::hex << side_ << std::dec
+             << ") ==\n";
+        bool ok = true;
+        ok &= step("version", [&] { return showVersion(); });
+        ok &= step("open (bytes)", [&] { return moveTo(openPose()); });
+        ok &= step("close (bytes)", [&] { return moveTo(closePose()); });
+        ok &= step("point (bytes)", [&] { return moveTo(pointPose()); });
+        ok &= step("open (radians)", [&] { return moveToAngles(openPose()); });
+        ok &= step("close (radians)", [&] { return moveToAngles(closePose()); });
+        ok &= step("fingertips", [&] { return showFingertips(); });
+        ok &= step("temperatures and faults", [&] { return showHealth(); });
+        hand_.fingerMove(openPose());
+        out_ << std::endl;
+        return ok;
+    }
+
+  private:
+    sim::SimConfig simConfig() const {
+        sim::SimConfig config;
+        config.model = model_;
+        config.handId = side_;
+        config.sensor = sim::SensorKind::Matrix;
+        return config;
+    }
+
+    bool step(const char* name, const std::function<bool()>& body) {
+        out_ << "-- " << name << "\n";
+        const bool ok = body();
+        out_ << (ok ? "   ok" : "   FAILED") << std::endl;
+        return ok;
+    }
+
+    ByteVector openPose() const { return ByteVector(joints_, 230); }
+
+    ByteVector closePose() const {
+        ByteVector pose(joints_, 128);
+        for (const auto& finger : shape_.fingerJoints) {
+            for (std::size_t j : finger)
+                pose[j] = 40;
+        }
+        return withoutMissingJoints(pose);
+    }
+
+    ByteVector pointPose() const {
+        ByteVector pose = closePose();
+        for (std::size_t j : shape_.fingerJoints[1])
+            pose[j] = 230;
+        return pose;
+    }
+
+    ByteVector withoutMissingJoints(ByteVector pose) const {
+        for (std::size_t j = 0; j < pose.size(); ++j) {
+            if (carriesNoJoint(model_, j))
+                pose[j] = 0;
+        }
+        return pose;
+    }
+
+    bool showVersion() {
+        const auto text =
+            pollUntil<std::string>([&] { return hand_.getVersion(); },
+                                   [](const std::string& t) { return !t.empty(); }, kReplyDeadline);
+        if (!text)
+            return false;
+        std::string line;
+        for (char c : *text) {
+            if (c == '\n') {
+                out_ << "   " << line << "\n";
+                line.clear();
+            } else {
+                line += c;
+            }
+        }
+        return true;
+    }
+
+    bool reached(const ByteVector& state, const ByteVector& target) const {
+        if (state.size() != target.size())
+            return false;
+        for (std::size_t j = 0; j < state.size(); ++j) {
+            if (carriesNoJoint(model_, j))
+                continue;
+            if (std::abs(int(state[j]) - int(target[j])) > 1)
+                return false;
+        }
+        return true;
+    }
+
+    bool moveTo(const ByteVector& target) {
+        const ByteVector pose = withoutMissingJoints(target);
+        out_ << "   target " << bars(pose) << "\n";
+        hand_.fingerMove(pose);
+        const auto start = Clock::now();
+        const auto state = pollUntil<ByteVector>(
+            [&] { return hand_.getState(); }, [&](const ByteVector& s) { return reached(s, pose); },
+            kSettleDeadline, [&](const ByteVector& s) { out_ << "   state  " << bars(s) << "\n"; });
+        if (state) {
+            out_ << "   settled in " << std::fixed << std::setprecision(1)
+                 << std::chrono::duration<double>(Clock::now() - start).count() << " s\n"
+                 << std::defaultfloat;
+        }
+        return state.has_value();
+    }
+
+    bool moveToAngles(const ByteVector& pose) {
+        const int key = infoOf(model_).angleKey;
+        if (key == 0) {
+            out_ << "   this hand has no joint-angle tables: commands stay in bytes\n";
+            return true;
+        }
+        const std::string side = side_ == LEFT ? "left" : "right";
+        const RadianVector angles = range_to_arc(key, side, withoutMissingJoints(pose));
+        std::vector<double> min, max;
+        std::vector<int> derict;
+        initialize_params(key, side, min, max, derict);
+
+        out_ << "   target (rad)";
+        for (double a : angles)
+            out_ << " " << std::fixed << std::setprecision(2) << a;
+        out_ << std::defaultfloat << "\n";
+        hand_.fingerMoveArc(angles);
+        // Read back within one step of the 0..255 range of each joint.
+        auto close = [&](const RadianVector& read) {
+            if (read.size() != angles.size())
+                return false;
+            for (std::size_t j = 0; j < read.size(); ++j) {
+                if (std::abs(read[j] - angles[j]) > std::abs(max[j] - min[j]) / 255.0 + 1e-9) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        const auto read =
+            pollUntil<RadianVector>([&] { return hand_.getStateArc(); }, close, kSettleDeadline);
+        if (read) {
+            out_ << "   read   (rad)";
+            for (double a : *read)
+                out_ << " " << std::fixed << std::setprecision(2) << a;
+            out_ << std::defaultfloat << "\n";
+        }
+        return read.has_value();
+    }
+
+    bool showFingertips() {
+        auto touched = [](const ForceData& force) {
+            for (const auto& finger : force)
+                for (const auto& row : finger)
+                    for (std::uint8_t v : row)
+                        if (v > 0)
+                            return true;
+            return false;
+        };
+        const auto force =
+            pollUntil<ForceData>([&] { return hand_.getForce(); }, touched, kReplyDeadline);
+        if (!force)
+            return false;
+        out_ << "   thumb   index   middle  ring    little\n";
+        std::size_t rows = 0;
+        for (const auto& finger : *force)
+            rows = std::max(rows, finger.size());
+        for (std::size_t r = 0; r < rows; ++r) {
+            out_ << "   ";
+            for (const auto& finger : *force) {
+                std::string cells;
+                if (r < finger.size()) {
+                    for (std::uint8_t v : finger[r])
+                        cells += heat(v);
+                }
+                out_ << std::left << std::setw(8) << cells;
+            }
+            out_ << "\n";
+        }
+        return true;
+    }
+
+    // Reads one per-joint quantity; false only when the hand reports it but never answered.
+    bool showReading(const char* label, const std::function<ByteVector()>& read,
+                     std::optional<ByteVector>* result = nullptr) {
+        std::optional<ByteVector> values;
+        try {
+            read();  // a getter returns the last reply: ask first, so the next read is fresh
+            std::this_thread::sleep_for(kPollPeriod);
+            values = pollUntil<ByteVector>(
+                read, [](const ByteVector& v) { return !v.empty(); }, kReplyDeadline);
+        } catch (const UnsupportedFeatureException&) {
+            out_ << "   " << label << ": not reported by this hand\n";
+            return true;
+        }
+        if (!values)
+            return false;
+        out_ << "   " << label << ":";
+        for (int v : *values)
+            out_ << " " << v;
+        out_ << "\n";
+        if (result)
+            *result = values;
+        return true;
+    }
+
+    bool showHealth() {
+        std::optional<ByteVector> faults;
+        bool ok = showReading("temperatures (C)", [&] { return hand_.getTemperature(); });
+        ok &= showReading("motor currents", [&] { return hand_.getCurrent(); });
+        ok &= showReading(
+            "fault codes", [&] { return hand_.getFaultCode(); }, &faults);
+        return ok && faults &&
+               std::all_of(faults->begin(), faults->end(), [](std::uint8_t f) { return f == 0; });
+    }
+
+    VELMORA model_;
+    std::uint32_t side_;
+    std::ostream& out_;
+    std::string bus_;
+    sim::SimulatedHand simulated_;
+    VelmoraApi hand_;
+    sim::ModelShape shape_;
+    std::size_t joints_;
+};
+
+}  // namespace
+
+bool runDemo(VELMORA model, std::uint32_t side, std::ostream& out) {
+    try {
+        return Demo(model, side, out).run();
+    } catch (const std::exception& e) {
+        out << "demo of " << sim::modelName(model) << " failed: " << e.what() << std::endl;
+        return false;
+    }
+}
+
+}  // namespace tools
+}  // namespace velmora

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+
+#include "velmora/VelmoraTypes.h"
+
+namespace velmora {
+namespace tools {
+
+/// Drives a simulated hand of `model` through the SDK's facade, as an application would, and
+/// narrates it on `out`. True when every step behaved.
+bool runDemo(VELMORA model, std::uint32_t side, std::ostream& out);
+
+}  // namespace tools
+}  // namespace velmora
