@@ -4,7 +4,9 @@ namespace velmora {
 namespace sim {
 
 ByteVector Protocol::frame(std::uint8_t code, const ByteVector& values) {
-    ByteVector out{code};
+    ByteVector out;
+    out.reserve(1 + values.size());
+    out.push_back(code);
     out.insert(out.end(), values.begin(), values.end());
     return out;
 }
@@ -22,7 +24,10 @@ void Protocol::appendMatrixRows(std::uint8_t code, std::size_t finger, Frames& o
         return;
     const ByteMatrix rows = body_.fingerMatrix(finger);
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        ByteVector row{code, static_cast<std::uint8_t>(r << 4)};
+        ByteVector row;
+        row.reserve(2 + rows[r].size());
+        row.push_back(code);
+        row.push_back(static_cast<std::uint8_t>(r << 4));
         row.insert(row.end(), rows[r].begin(), rows[r].end());
         out.push_back(row);
     }

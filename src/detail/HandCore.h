@@ -69,6 +69,13 @@ class HandCore {
     std::thread receiveThread_;
 };
 
+/// A frame: the command code followed by the values in [first, last).
+ByteVector commandFrame(std::uint8_t code, ByteVector::const_iterator first,
+                        ByteVector::const_iterator last);
+inline ByteVector commandFrame(std::uint8_t code, const ByteVector& values) {
+    return commandFrame(code, values.begin(), values.end());
+}
+
 /// "left" for identifier 0x28, "right" for 0x27, nothing for any other identifier.
 std::optional<std::string> sideName(std::uint32_t handId);
 

@@ -88,6 +88,15 @@ void HandCore::receiveLoop(const std::function<void(const ByteVector&)>& onFrame
     }
 }
 
+ByteVector commandFrame(std::uint8_t code, ByteVector::const_iterator first,
+                        ByteVector::const_iterator last) {
+    ByteVector frame;
+    frame.reserve(1 + static_cast<std::size_t>(last - first));
+    frame.push_back(code);
+    frame.insert(frame.end(), first, last);
+    return frame;
+}
+
 std::optional<std::string> sideName(std::uint32_t handId) {
     if (handId == LEFT)
         return std::string("left");

@@ -114,10 +114,7 @@ void KestaHand::sendSix(std::uint8_t code, const ByteVector& values, const char*
         detail::reportUsage(sizeMessage);
         return;
     }
-    ByteVector frame(1 + kActuators);
-    frame[0] = code;
-    std::copy(values.begin(), values.end(), frame.begin() + 1);
-    core_->send(frame);
+    core_->send(detail::commandFrame(code, values));
 }
 
 void KestaHand::setJointPositions(const ByteVector& positions) {

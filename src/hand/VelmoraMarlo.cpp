@@ -77,9 +77,7 @@ void MarloHand::setJointPositions(const ByteVector& positions) {
         detail::reportUsage("Joint position size is not 7");
         return;
     }
-    ByteVector frame{kPositions};
-    frame.insert(frame.end(), positions.begin(), positions.end());
-    core_->send(frame);
+    core_->send(detail::commandFrame(kPositions, positions));
 }
 
 void MarloHand::setJointPositionArc(const RadianVector& positions) {
@@ -96,9 +94,7 @@ void MarloHand::setTorque(const ByteVector& torques) {
         detail::reportUsage("Torque size is not 7");
         return;
     }
-    ByteVector frame{kTorques};
-    frame.insert(frame.end(), torques.begin(), torques.end());
-    core_->send(frame);
+    core_->send(detail::commandFrame(kTorques, torques));
 }
 
 void MarloHand::setSpeed(const ByteVector& speeds) {
@@ -106,8 +102,7 @@ void MarloHand::setSpeed(const ByteVector& speeds) {
         detail::reportUsage("Joint speed size is not 7");
         return;
     }
-    ByteVector frame{kSpeeds};
-    frame.insert(frame.end(), speeds.begin(), speeds.end());
+    const ByteVector frame = detail::commandFrame(kSpeeds, speeds);
     core_->caches.store(kSpeeds, frame);
     core_->send(frame);
 }

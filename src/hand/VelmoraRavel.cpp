@@ -97,10 +97,8 @@ void RavelHand::setJointPositions(const ByteVector& positions) {
         return;
     }
     const auto group = [&](std::uint8_t code, std::size_t first) {
-        ByteVector frame{code};
-        frame.insert(frame.end(), positions.begin() + first,
-                     positions.begin() + first + kJointsPerFrame);
-        return frame;
+        const auto from = positions.begin() + static_cast<std::ptrdiff_t>(first);
+        return detail::commandFrame(code, from, from + kJointsPerFrame);
     };
     // The hand expects joints 10 to 19 before joints 0 to 9.
     core_->send(group(kPositions10to14, 10));
@@ -124,9 +122,7 @@ void RavelHand::sendFiveValues(std::uint8_t code, const ByteVector& values,
         detail::reportUsage(sizeMessage);
         return;
     }
-    ByteVector frame{code};
-    frame.insert(frame.end(), values.begin(), values.end());
-    core_->send(frame);
+    core_->send(detail::commandFrame(code, values));
 }
 
 void RavelHand::setSpeed(const ByteVector& speeds) {

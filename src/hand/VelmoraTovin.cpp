@@ -117,15 +117,13 @@ void TovinHand::sendInTwoFrames(const ByteVector& values, std::uint8_t firstCode
         detail::reportUsage(sizeMessage);
         return;
     }
-    ByteVector first{firstCode};
-    first.insert(first.end(), values.begin(), values.begin() + 5);
+    const ByteVector first = detail::commandFrame(firstCode, values.begin(), values.begin() + 5);
     if (values.size() == 5) {
         core_->caches.store(firstCode, first);
         core_->send(first);
         return;
     }
-    ByteVector second{secondCode};
-    second.insert(second.end(), values.begin() + 5, values.end());
+    const ByteVector second = detail::commandFrame(secondCode, values.begin() + 5, values.end());
     core_->send(first);
     core_->caches.store(firstCode, first);
     core_->send(second);

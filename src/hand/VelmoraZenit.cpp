@@ -64,9 +64,7 @@ std::uint8_t offset(std::uint8_t code, std::size_t n) {
 // Enable and disable share one code; the bytes after it say what to do. A frame longer than
 // eight bytes is refused by the channel, with a message, and never sent.
 ByteVector motorFrame(const ByteVector& motors) {
-    ByteVector frame{kMotorSwitch};
-    frame.insert(frame.end(), motors.begin(), motors.end());
-    return frame;
+    return detail::commandFrame(kMotorSwitch, motors);
 }
 
 std::string versionText(const ByteVector& reply) {
@@ -181,10 +179,8 @@ void ZenitHand::sendInGroupsOfFive(const ByteVector& values, std::uint8_t firstC
         return;
     }
     for (std::size_t group = 0; group < kJoints / kGroup; ++group) {
-        ByteVector frame{offset(firstCode, group)};
         const auto first = values.begin() + static_cast<std::ptrdiff_t>(group * kGroup);
-        frame.insert(frame.end(), first, first + kGroup);
-        core_->send(frame);
+        core_->send(detail::commandFrame(offset(firstCode, group), first, first + kGroup));
     }
 }
 
