@@ -537,7 +537,7 @@ TEST_P(KernelHand, FramesOnTheWireAndStateReadBack) {
                 force = wire.sends(spec.forceRequests, [&] { return api.getForce(); });
                 return pressed(force);
             },
-            30000ms, 100ms))
+            30000ms, 200ms))
             << "no pressure on every fingertip";
 
         totals = stopAfter(sim, wire.frames().size());

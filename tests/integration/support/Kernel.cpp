@@ -214,6 +214,11 @@ ScratchInterface::~ScratchInterface() {
 }
 
 void ScratchInterface::create(bool up) {
+    if (interfaceExists(name_))
+        throw std::runtime_error("the interface " + name_ +
+                                 " exists already: left over from an earlier run? (sudo ip link "
+                                 "delete dev " +
+                                 name_ + ")");
     if (run({"ip", "link", "add", "dev", name_, "type", "vcan"}) != 0)
         throw std::runtime_error("cannot create the vcan interface " + name_);
     if (up)
