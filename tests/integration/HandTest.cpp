@@ -94,7 +94,7 @@ std::vector<Step> refusedZenitOperations() {
             refused(STEP(setEnable({1, 1, 1, 1, 1}), {}), message)};
 }
 
-struct HandSpec {
+struct HandProfile {
     std::string simName;
     std::size_t joints = 0;
     int arcKey = 0;
@@ -112,20 +112,20 @@ struct HandSpec {
     std::size_t forceRows = 12, forceRowBytes = 6;
 };
 
-HandSpec tovin() {
+HandProfile tovin() {
     const ByteVector speeds = series(0x50, 10), torques = series(0x30, 10);
-    HandSpec spec;
-    spec.simName = "tovin";
-    spec.joints = 10;
-    spec.arcKey = 10;
-    spec.sensor = "summary";
-    spec.construction = {{0x64}, {0xB1}};
-    spec.fence = [](VelmoraApi& hand) { return !hand.getTemperature().empty(); };
-    spec.fenceFrames = {{0x33}, {0x34}};
-    spec.positionFrames = [](const ByteVector& p) {
+    HandProfile profile;
+    profile.simName = "tovin";
+    profile.joints = 10;
+    profile.arcKey = 10;
+    profile.sensor = "summary";
+    profile.construction = {{0x64}, {0xB1}};
+    profile.fence = [](VelmoraApi& hand) { return !hand.getTemperature().empty(); };
+    profile.fenceFrames = {{0x33}, {0x34}};
+    profile.positionFrames = [](const ByteVector& p) {
         return Frames{cat(0x01, p, 0, 6), cat(0x04, p, 6, 4)};
     };
-    spec.steps = {
+    profile.steps = {
         STEP(setSpeed(speeds), {cat(0x05, speeds, 0, 5), cat(0x06, speeds, 5, 5)}),
         STEP(setTorque(torques), {cat(0x02, torques, 0, 5), cat(0x03, torques, 5, 5)}),
         STEP(getSpeed(), {{0x05}, {0x06}}),
@@ -138,30 +138,30 @@ HandSpec tovin() {
         STEP(getFaultCode(), {{0x35}, {0x36}}),
         STEP(getCurrent(), {}),
     };
-    spec.stateRequests = {{0x01}, {0x04}};
-    spec.versionRequests = {{0x64}};
-    spec.forceRequests = kSummaryReads;
-    spec.version = [](const std::string& side) {
+    profile.stateRequests = {{0x01}, {0x04}};
+    profile.versionRequests = {{0x64}};
+    profile.forceRequests = kSummaryReads;
+    profile.version = [](const std::string& side) {
         return "freedom: 10\nRobot version: 1\nVersion Number: 1\nHand direction: " + side +
                " hand\nSoftware Version: 1.5\nHardware Version: 2\n";
     };
-    spec.forceRows = 1;
-    spec.forceRowBytes = 4;
-    return spec;
+    profile.forceRows = 1;
+    profile.forceRowBytes = 4;
+    return profile;
 }
 
-HandSpec marlo() {
+HandProfile marlo() {
     const ByteVector speeds = series(0x50, 7), torques = series(0x30, 7);
-    HandSpec spec;
-    spec.simName = "marlo";
-    spec.joints = 7;
-    spec.arcKey = 7;
-    spec.sensor = "summary";
-    spec.construction = {{0x64}, {0xB1}};
-    spec.fence = [](VelmoraApi& hand) { return !hand.getTemperature().empty(); };
-    spec.fenceFrames = {{0x33}};
-    spec.positionFrames = [](const ByteVector& p) { return Frames{cat(0x01, p)}; };
-    spec.steps = {
+    HandProfile profile;
+    profile.simName = "marlo";
+    profile.joints = 7;
+    profile.arcKey = 7;
+    profile.sensor = "summary";
+    profile.construction = {{0x64}, {0xB1}};
+    profile.fence = [](VelmoraApi& hand) { return !hand.getTemperature().empty(); };
+    profile.fenceFrames = {{0x33}};
+    profile.positionFrames = [](const ByteVector& p) { return Frames{cat(0x01, p)}; };
+    profile.steps = {
         STEP(setSpeed(speeds), {cat(0x05, speeds)}),
         STEP(setTorque(torques), {cat(0x02, torques)}),
         STEP(getSpeed(), {{0x05}}),
@@ -174,32 +174,32 @@ HandSpec marlo() {
         STEP(getFaultCode(), {{0x35}}),
         unsupported(STEP(getCurrent(), {})),
     };
-    spec.stateRequests = {{0x01}};
-    spec.versionRequests = {{0x64}};
-    spec.forceRequests = kSummaryReads;
-    spec.version = [](const std::string& side) {
+    profile.stateRequests = {{0x01}};
+    profile.versionRequests = {{0x64}};
+    profile.forceRequests = kSummaryReads;
+    profile.version = [](const std::string& side) {
         return "freedom: 7\nRobot version: 1\nVersion Number: 1\nHand direction: " + side +
                " hand\nSoftware Version: 1.5\nHardware Version: 2\n";
     };
-    spec.forceRows = 1;
-    spec.forceRowBytes = 4;
-    return spec;
+    profile.forceRows = 1;
+    profile.forceRowBytes = 4;
+    return profile;
 }
 
-HandSpec kesta(const std::string& simName) {
+HandProfile kesta(const std::string& simName) {
     const ByteVector speeds = series(0x50, 6), torques = series(0x30, 6);
-    HandSpec spec;
-    spec.simName = simName;
-    spec.joints = 6;
-    spec.arcKey = 6;
-    spec.sensor = "matrix";
-    spec.construction = {{0xC2}, {0xC0}, {0xC1}, {0xC4}, {0x33}, cat(0x05, ByteVector(6, 0x40)),
-                         {0x01}};
+    HandProfile profile;
+    profile.simName = simName;
+    profile.joints = 6;
+    profile.arcKey = 6;
+    profile.sensor = "matrix";
+    profile.construction = {{0xC2}, {0xC0}, {0xC1}, {0xC4}, {0x33}, cat(0x05, ByteVector(6, 0x40)),
+                            {0x01}};
     // The temperature caches start at zero; the hand is warmer than that.
-    spec.fence = [](VelmoraApi& hand) { return hand.getTemperature() != ByteVector(6, 0); };
-    spec.fenceFrames = {{0x33}};
-    spec.positionFrames = [](const ByteVector& p) { return Frames{cat(0x01, p)}; };
-    spec.steps = {
+    profile.fence = [](VelmoraApi& hand) { return hand.getTemperature() != ByteVector(6, 0); };
+    profile.fenceFrames = {{0x33}};
+    profile.positionFrames = [](const ByteVector& p) { return Frames{cat(0x01, p)}; };
+    profile.steps = {
         STEP(setSpeed(speeds), {cat(0x05, speeds)}),
         STEP(setTorque(torques), {cat(0x02, torques)}),
         STEP(getSpeed(), {}),
@@ -212,34 +212,34 @@ HandSpec kesta(const std::string& simName) {
         STEP(getFaultCode(), {{0x35}}),
         unsupported(STEP(getCurrent(), {})),
     };
-    spec.stateRequests = {{0x01}};
-    spec.versionRequests = {};
-    spec.forceRequests = kMatrixReads;
-    spec.version = [](const std::string&) {
+    profile.stateRequests = {{0x01}};
+    profile.versionRequests = {};
+    profile.forceRequests = kMatrixReads;
+    profile.version = [](const std::string&) {
         return std::string(
             "Software Version: 1.5.0\nHardware Version: 2.0.0\nMechanical Version: 1.0.2\n");
     };
-    return spec;
+    return profile;
 }
 
-HandSpec ravel() {
+HandProfile ravel() {
     const ByteVector speeds = series(0x50, 5), currents = series(0xC0, 5), faults = series(0x01, 5);
-    HandSpec spec;
-    spec.simName = "ravel";
-    spec.joints = 20;
-    spec.arcKey = 20;
-    spec.sensor = "matrix";
-    spec.construction = {{0xB0}, {0xB1}};
-    spec.fence = [](VelmoraApi& hand) {
+    HandProfile profile;
+    profile.simName = "ravel";
+    profile.joints = 20;
+    profile.arcKey = 20;
+    profile.sensor = "matrix";
+    profile.construction = {{0xB0}, {0xB1}};
+    profile.fence = [](VelmoraApi& hand) {
         return hand.getVersion().find("Software Version") != std::string::npos;
     };
-    spec.fenceFrames = {{0xC1}, {0xC2}, {0xC3}};
+    profile.fenceFrames = {{0xC1}, {0xC2}, {0xC3}};
     // Joints 10 to 19 go first.
-    spec.positionFrames = [](const ByteVector& p) {
+    profile.positionFrames = [](const ByteVector& p) {
         return Frames{cat(0x03, p, 10, 5), cat(0x04, p, 15, 5), cat(0x01, p, 0, 5),
                       cat(0x02, p, 5, 5)};
     };
-    spec.steps = {
+    profile.steps = {
         STEP(setSpeed(speeds), {cat(0x05, speeds)}),
         unsupported(STEP(setTorque(ByteVector(20, 0x30)), {})),
         STEP(getSpeed(), {{0x05}}),
@@ -255,14 +255,14 @@ HandSpec ravel() {
         STEP(clearFaultCode(faults), {cat(0x07, faults)}),
     };
     for (const Step& step : refusedZenitOperations())
-        spec.steps.push_back(step);
-    spec.stateRequests = requests(0x01, 4);
-    spec.versionRequests = {{0xC1}, {0xC2}, {0xC3}};
-    spec.forceRequests = kMatrixReads;
-    spec.version = [](const std::string& side) {
+        profile.steps.push_back(step);
+    profile.stateRequests = requests(0x01, 4);
+    profile.versionRequests = {{0xC1}, {0xC2}, {0xC3}};
+    profile.forceRequests = kMatrixReads;
+    profile.version = [](const std::string& side) {
         return "Hand direction: " + side + " hand\nSoftware Version: 1.5\nHardware Version: 2\n";
     };
-    return spec;
+    return profile;
 }
 
 // The hand keeps six state slots per finger; each slot carries one joint (command order), or
@@ -272,17 +272,17 @@ constexpr int kZenitSlots[30] = {10,       5, 0, 15, kNoJoint, 20, kNoJoint, 6, 
                                  kNoJoint, 7, 2, 17, kNoJoint, 22, kNoJoint, 8, 3, 18, kNoJoint, 23,
                                  kNoJoint, 9, 4, 19, kNoJoint, 24};
 
-HandSpec zenit(const std::string& simName, bool full) {
+HandProfile zenit(const std::string& simName, bool full) {
     const ByteVector speeds = series(0x50, 25), torques = series(0x30, 25);
-    HandSpec spec;
-    spec.simName = simName;
-    spec.joints = 25;
-    spec.arcKey = full ? 25 : 21;
-    spec.sensor = "matrix";
-    spec.construction = {{0xB0}, {0xB1}};
+    HandProfile profile;
+    profile.simName = simName;
+    profile.joints = 25;
+    profile.arcKey = full ? 25 : 21;
+    profile.sensor = "matrix";
+    profile.construction = {{0xB0}, {0xB1}};
     // What this hand's later calls send does not depend on its answers.
-    spec.fence = [](VelmoraApi&) { return true; };
-    spec.positionFrames = [](const ByteVector& p) {
+    profile.fence = [](VelmoraApi&) { return true; };
+    profile.positionFrames = [](const ByteVector& p) {
         Frames frames;
         for (std::size_t finger = 0; finger < 5; ++finger) {
             ByteVector frame{static_cast<std::uint8_t>(0x41 + finger)};
@@ -300,7 +300,7 @@ HandSpec zenit(const std::string& simName, bool full) {
             frames.push_back(cat(static_cast<std::uint8_t>(first + group), values, group * 5, 5));
         return frames;
     };
-    spec.steps = {
+    profile.steps = {
         STEP(setSpeed(speeds), {inFives(0x49, speeds)}),
         STEP(setTorque(torques), {inFives(0x51, torques)}),
         STEP(getSpeed(), {requests(0x49, 5)}),
@@ -314,26 +314,26 @@ HandSpec zenit(const std::string& simName, bool full) {
         unsupported(STEP(getCurrent(), {})),
     };
     for (const Step& step : refusedRavelOperations())
-        spec.steps.push_back(step);
+        profile.steps.push_back(step);
     if (full) {
         // Disable first: the simulated hand ignores targets while its motors are off.
-        spec.steps.push_back(STEP(setDisable({0, 0, 0, 0, 0}), {{0x85, 0, 0, 0, 0, 0}}));
-        spec.steps.push_back(STEP(setEnable({1, 1, 1, 1, 1}), {{0x85, 1, 1, 1, 1, 1}}));
+        profile.steps.push_back(STEP(setDisable({0, 0, 0, 0, 0}), {{0x85, 0, 0, 0, 0, 0}}));
+        profile.steps.push_back(STEP(setEnable({1, 1, 1, 1, 1}), {{0x85, 1, 1, 1, 1, 1}}));
     } else {
         for (const Step& step : refusedZenitOperations())
-            spec.steps.push_back(step);
+            profile.steps.push_back(step);
     }
-    spec.stateRequests = requests(0x41, 5);
-    spec.versionRequests = {{0xC1}, {0xC2}, {0xC3}};
-    spec.forceRequests = kMatrixReads;
-    spec.version = [](const std::string& side) {
+    profile.stateRequests = requests(0x41, 5);
+    profile.versionRequests = {{0xC1}, {0xC2}, {0xC3}};
+    profile.forceRequests = kMatrixReads;
+    profile.version = [](const std::string& side) {
         return "Hand direction: " + side +
                " hand\nSoftware Version: 1.5.0.1\nHardware Version: 2.0.0.0\n";
     };
-    return spec;
+    return profile;
 }
 
-HandSpec specOf(VELMORA model) {
+HandProfile profileOf(VELMORA model) {
     switch (model) {
         case KESTA_ALT:
             return kesta("kesta_alt");
@@ -427,7 +427,7 @@ struct HandCase {
 };
 
 void PrintTo(const HandCase& c, std::ostream* os) {
-    *os << specOf(c.model).simName << (c.enumerated ? " as CAN0" : " on vcan0 by name");
+    *os << profileOf(c.model).simName << (c.enumerated ? " as CAN0" : " on vcan0 by name");
 }
 
 class KernelHand : public ::testing::TestWithParam<HandCase> {};
@@ -440,11 +440,11 @@ TEST_P(KernelHand, FramesOnTheWireAndStateReadBack) {
     const std::string sideWord = side == RIGHT ? "Right" : "Left";
     VELMORA_SKIP_IF(needUp({iface}));
     VELMORA_SKIP_IF(needPrograms({"candump"}));
-    const HandSpec spec = specOf(param.model);
+    const HandProfile profile = profileOf(param.model);
 
     Candump candump(iface);
-    Child sim({VELMORA_COMMAND, "sim", "--model", spec.simName, "--side", sideText, "--channel",
-               iface, "--sensor", spec.sensor});
+    Child sim({VELMORA_COMMAND, "sim", "--model", profile.simName, "--side", sideText, "--channel",
+               iface, "--sensor", profile.sensor});
     ASSERT_TRUE(sim.waitForLine(
         [](const std::string& line) { return line.find("Ctrl-C stops it") != std::string::npos; },
         30000ms))
@@ -454,30 +454,31 @@ TEST_P(KernelHand, FramesOnTheWireAndStateReadBack) {
     std::optional<SimTotals> totals;
     {
         ::testing::internal::CaptureStdout();
-        wire.expect(spec.construction);
+        wire.expect(profile.construction);
         VelmoraApi api = param.enumerated ? VelmoraApi(param.model, side, CAN0)
                                           : VelmoraApi(param.model, side, iface, 1000000);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(),
                   "CAN interface " + iface + " opened successfully\n");
 
         ASSERT_TRUE(pollUntil(
-            [&] { return wire.sends(spec.fenceFrames, [&] { return spec.fence(api); }); }));
+            [&] { return wire.sends(profile.fenceFrames, [&] { return profile.fence(api); }); }));
 
         // Every operation once.
         std::vector<Step> steps;
-        const ByteVector positions = series(0xA0, spec.joints);
-        steps.push_back(STEP(fingerMove(positions), {spec.positionFrames(positions)}));
-        RadianVector angles(spec.joints);
+        const ByteVector positions = series(0xA0, profile.joints);
+        steps.push_back(STEP(fingerMove(positions), {profile.positionFrames(positions)}));
+        RadianVector angles(profile.joints);
         for (std::size_t i = 0; i < angles.size(); ++i)
             angles[i] = 0.1 * static_cast<double>(i % 5);
-        const ByteVector converted = arc_to_range(spec.arcKey, sideText, angles);
-        if (converted.size() == spec.joints) {
-            steps.push_back(STEP(fingerMoveArc(angles), {spec.positionFrames(converted)}));
+        const ByteVector converted = arc_to_range(profile.arcKey, sideText, angles);
+        if (converted.size() == profile.joints) {
+            steps.push_back(STEP(fingerMoveArc(angles), {profile.positionFrames(converted)}));
         } else {
-            steps.push_back(refused(STEP(fingerMoveArc(angles), {}),
-                                    "Joint position size is not " + std::to_string(spec.joints)));
+            steps.push_back(
+                refused(STEP(fingerMoveArc(angles), {}),
+                        "Joint position size is not " + std::to_string(profile.joints)));
         }
-        steps.insert(steps.end(), spec.steps.begin(), spec.steps.end());
+        steps.insert(steps.end(), profile.steps.begin(), profile.steps.end());
         if (param.model != RAVEL && param.model != ZENIT && param.model != SABRE) {
             for (const auto& more : {refusedRavelOperations(), refusedZenitOperations()})
                 steps.insert(steps.end(), more.begin(), more.end());
@@ -496,20 +497,20 @@ TEST_P(KernelHand, FramesOnTheWireAndStateReadBack) {
         }
 
         // The hand closes on the object in it: its joints, version and fingertips read back.
-        const ByteVector closed(spec.joints, 40);
-        wire.sends(spec.positionFrames(closed), [&] { api.fingerMove(closed); });
+        const ByteVector closed(profile.joints, 40);
+        wire.sends(profile.positionFrames(closed), [&] { api.fingerMove(closed); });
         const ByteVector wanted = stateAfter(param.model, closed);
         ByteVector state;
         EXPECT_TRUE(pollUntil([&] {
-            state = wire.sends(spec.stateRequests, [&] { return api.getState(); });
+            state = wire.sends(profile.stateRequests, [&] { return api.getState(); });
             return state == wanted;
         })) << "state "
             << toText(state) << ", wanted " << toText(wanted);
 
-        const std::string version = spec.version(sideWord);
+        const std::string version = profile.version(sideWord);
         std::string reported;
         EXPECT_TRUE(pollUntil([&] {
-            reported = wire.sends(spec.versionRequests, [&] { return api.getVersion(); });
+            reported = wire.sends(profile.versionRequests, [&] { return api.getVersion(); });
             return reported == version;
         })) << "version:\n"
             << reported << "wanted:\n"
@@ -520,11 +521,11 @@ TEST_P(KernelHand, FramesOnTheWireAndStateReadBack) {
             if (fingers.size() != 5)
                 return false;
             for (const auto& rows : fingers) {
-                if (rows.size() != spec.forceRows || rows[0].size() != spec.forceRowBytes)
+                if (rows.size() != profile.forceRows || rows[0].size() != profile.forceRowBytes)
                     return false;
                 bool touched = false;
                 for (const ByteVector& row : rows) {
-                    for (std::uint8_t value : spec.forceRows == 1 ? ByteVector{row[0]} : row)
+                    for (std::uint8_t value : profile.forceRows == 1 ? ByteVector{row[0]} : row)
                         touched = touched || value != 0;
                 }
                 if (!touched)
@@ -534,7 +535,7 @@ TEST_P(KernelHand, FramesOnTheWireAndStateReadBack) {
         };
         EXPECT_TRUE(pollUntil(
             [&] {
-                force = wire.sends(spec.forceRequests, [&] { return api.getForce(); });
+                force = wire.sends(profile.forceRequests, [&] { return api.getForce(); });
                 return pressed(force);
             },
             30000ms, 200ms))
@@ -564,7 +565,7 @@ TEST_P(KernelHand, FramesOnTheWireAndStateReadBack) {
 }
 
 std::string caseName(const ::testing::TestParamInfo<HandCase>& info) {
-    std::string model = specOf(info.param.model).simName;
+    std::string model = profileOf(info.param.model).simName;
     return model + (info.param.enumerated ? "_CAN0_right" : "_text_vcan0_left");
 }
 
