@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing velmora needs, when they are missing.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+# can-utils and python3-can: the peers of the integration tests (candump, cansend, python-can).
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
 
 missing=()
 for p in "${packages[@]}"; do

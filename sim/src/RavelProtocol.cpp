@@ -3,6 +3,7 @@
 #include "Protocol.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace velmora {
 namespace sim {
@@ -97,12 +98,14 @@ class RavelProtocol : public Protocol {
                                                        : 0;
     }
 
-    // Value v of finger f applies to the finger's joint in every group.
+    // Value v of finger f applies to the finger's joint in every group. std::invoke rather than
+    // (body_.*set)(...): GCC 12 with -fsanitize=vptr miscompiles that call through a reference
+    // member of a polymorphic base, and the hand crashed in the sanitizer builds.
     void perFinger(const ByteVector& values,
                    void (HandBody::*set)(std::size_t, const ByteVector&)) {
         for (std::size_t finger = 0; finger < std::min(values.size(), kGroup); ++finger) {
             for (std::size_t group = 0; group < 4; ++group) {
-                (body_.*set)(group * kGroup + finger, {values[finger]});
+                std::invoke(set, body_, group * kGroup + finger, ByteVector{values[finger]});
             }
         }
     }

@@ -124,6 +124,17 @@ TEST(SimulatedHand, TwentyFiveJointCommandsAndStateUseTheirOwnOrders) {
     EXPECT_EQ(library.ask({0x4D}), (Frames{{0x4D, 0, 9, 4, 19, 0, 24}}));
 }
 
+TEST(SimulatedHand, TwentyJointSpeedsAndCurrentLimitsApplyPerFinger) {
+    const std::string bus = uniqueBusName();
+    LibrarySide library(bus, RIGHT);
+    SimulatedHand hand(openSimChannel("virtual:" + bus), config(RAVEL));
+    library.send({0x05, 11, 12, 13, 14, 15});
+    library.send({0x06, 1, 1, 1, 1, 1});
+    EXPECT_EQ(library.ask({0x05}), (Frames{{0x05, 11, 12, 13, 14, 15}}));
+    // Currents never exceed their limits.
+    EXPECT_TRUE(eventually([&] { return library.ask({0x06}) == Frames{{0x06, 1, 1, 1, 1, 1}}; }));
+}
+
 TEST(SimulatedHand, MatrixReadsAnswerTwelveRows) {
     const std::string bus = uniqueBusName();
     LibrarySide library(bus, RIGHT);
