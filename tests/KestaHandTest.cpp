@@ -46,12 +46,9 @@ class KestaHandTest : public ::testing::Test {
     // Sends the frames as the hand, then waits until the receive thread has handled them: a
     // last state reply of `markCode` carries a mark that its getter shows once it is stored.
     void replyAndWait(const Frames& frames, std::uint8_t markCode = 0x35) {
-        for (const auto& frame : frames)
-            peer.reply(frame);
         const std::uint8_t mark = ++marks;
-        peer.reply({markCode, mark, 0, 0, 0, 0, 0});
-        ASSERT_TRUE(eventually([&] { return stateOf(*hand, markCode)[0] == mark; }));
-        peer.drain();
+        ASSERT_TRUE(peer.replyAndWait(frames, {markCode, mark, 0, 0, 0, 0, 0},
+                                      [&] { return stateOf(*hand, markCode)[0] == mark; }));
     }
 
     std::string bus = uniqueBusName();

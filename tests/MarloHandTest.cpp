@@ -24,12 +24,9 @@ class MarloHandTest : public ::testing::Test {
 
     // Sends the frames as the hand, then waits until the receive thread has handled them.
     void replyAndWait(const Frames& frames) {
-        for (const auto& frame : frames)
-            peer.reply(frame);
         const std::uint8_t mark = ++marks;
-        peer.reply({0x35, mark});
-        ASSERT_TRUE(eventually([&] { return hand->getFaultCode() == ByteVector{mark}; }));
-        peer.drain();
+        ASSERT_TRUE(peer.replyAndWait(frames, {0x35, mark},
+                                      [&] { return hand->getFaultCode() == ByteVector{mark}; }));
     }
 
     std::string bus = uniqueBusName();

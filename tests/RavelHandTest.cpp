@@ -40,12 +40,9 @@ class RavelHandTest : public ::testing::Test {
     // Sends the frames as the hand, then waits until the receive thread has handled them: a
     // last rotor-lock frame carries a mark that getRotorLockCount shows once it is stored.
     void replyAndWait(const Frames& frames) {
-        for (const auto& frame : frames)
-            peer->reply(frame);
         const std::uint8_t mark = ++marks;
-        peer->reply({0x08, mark});
-        ASSERT_TRUE(eventually([&] { return hand->getRotorLockCount() == ByteVector{mark}; }));
-        peer->drain();
+        ASSERT_TRUE(peer->replyAndWait(
+            frames, {0x08, mark}, [&] { return hand->getRotorLockCount() == ByteVector{mark}; }));
     }
 
     std::string bus = uniqueBusName();

@@ -26,15 +26,11 @@ class TovinHandTest : public ::testing::Test {
     // Sends the frames as the hand, then waits until the receive thread has handled them: a
     // last fault frame carries a mark that getFaultCode shows once it is stored.
     void replyAndWait(const Frames& frames) {
-        for (const auto& frame : frames)
-            peer.reply(frame);
         const std::uint8_t mark = ++marks;
-        peer.reply({0x36, mark});
-        ASSERT_TRUE(eventually([&] {
+        ASSERT_TRUE(peer.replyAndWait(frames, {0x36, mark}, [&] {
             const ByteVector faults = hand->getFaultCode();
             return !faults.empty() && faults.back() == mark;
         }));
-        peer.drain();
     }
 
     std::string bus = uniqueBusName();

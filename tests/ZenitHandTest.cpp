@@ -54,12 +54,10 @@ class ZenitHandTest : public ::testing::Test {
     // Sends the frames as the hand, then waits until the receive thread has handled them: a
     // last UID frame carries a mark that getUID shows once it is stored.
     void replyAndWait(const Frames& frames) {
-        for (const auto& frame : frames)
-            peer->reply(frame);
         const std::uint8_t mark = ++marks;
-        peer->reply({0xC0, mark});
-        ASSERT_TRUE(eventually([&] { return hand->getUID() == ByteVector{0xC0, mark}; }));
-        peer->drain();
+        ASSERT_TRUE(peer->replyAndWait(frames, {0xC0, mark}, [&] {
+            return hand->getUID() == ByteVector{0xC0, mark};
+        }));
     }
 
     std::string bus = uniqueBusName();
