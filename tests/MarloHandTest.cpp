@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -44,12 +44,7 @@ TEST_F(MarloHandTest, ConstructionAsksForVersionAndSensorKind) {
 
 TEST_F(MarloHandTest, EveryCommandIsOneFrame) {
     open();
-    struct Case {
-        const char* what;
-        std::function<void(MarloHand&)> call;
-        Frames frames;
-    };
-    const Case cases[] = {
+    const std::vector<Sends<MarloHand>> cases = {
         {"positions",
          [](MarloHand& h) {
              h.setJointPositions({1, 2, 3, 4, 5, 6, 7});
@@ -76,19 +71,12 @@ TEST_F(MarloHandTest, EveryCommandIsOneFrame) {
         {"faults", [](MarloHand& h) { h.getFaultCode(); }, {{0x35}}},
         {"version", [](MarloHand& h) { h.getVersion(); }, {{0x64}}},
     };
-    for (const Case& c : cases) {
-        c.call(*hand);
-        EXPECT_EQ(peer.drain(), c.frames) << c.what;
-    }
+    expectSends(*hand, peer, cases);
 }
 
 TEST_F(MarloHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(MarloHand&)> call;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<MarloHand>> cases = {
         {[](MarloHand& h) { h.setJointPositions(ByteVector(6)); }, "Joint position size is not 7"},
         {[](MarloHand& h) { h.setJointPositions(ByteVector(8)); }, "Joint position size is not 7"},
         {[](MarloHand& h) { h.setJointPositions(ByteVector(10)); }, "Joint position size is not 7"},
@@ -99,12 +87,7 @@ TEST_F(MarloHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](MarloHand& h) { h.setSpeed(ByteVector(5)); }, "Joint speed size is not 7"},
         {[](MarloHand& h) { h.setSpeed(ByteVector(10)); }, "Joint speed size is not 7"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.call(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer.drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, peer, cases);
 }
 
 TEST_F(MarloHandTest, SpeedsAreKeptTorquesWaitForTheHand) {
@@ -185,29 +168,16 @@ TEST_F(MarloHandTest, RadianFormsUseTheLeftHandTables) {
 }
 
 TEST(MarloHand, IdentifierWithoutASideNeitherConvertsNorSends) {
-    const std::string bus = uniqueBusName();
-    HandPeer peer(bus, 0x26);
-    MarloHand hand(0x26, "virtual:" + bus, 1000000);
-    peer.drain();
-    hand.setJointPositionArc(RadianVector(7, 0.1));
-    EXPECT_EQ(hand.getCurrentStatusArc(), RadianVector{});
-    EXPECT_EQ(peer.drain(), Frames{});
+    expectSidelessRadiansDoNothing<MarloHand>(0x26, 7);
 }
 
 TEST(MarloHand, OperationsItLacksAreRefused) {
     MarloHand hand(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    try {
-        hand.getCurrent();
-        ADD_FAILURE();
-    } catch (const UnsupportedFeatureException& e) {
-        EXPECT_STREQ(e.what(), "Unsupported feature: getCurrent");
-    }
+    expectRefused({{"getCurrent", [&] { hand.getCurrent(); }}});
     EXPECT_THROW(hand.clearFaultCode({1}), UnsupportedFeatureException);
 }
 
 TEST(MarloHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<MarloHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<MarloHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000));
 }

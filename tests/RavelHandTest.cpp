@@ -5,7 +5,7 @@
 #include <atomic>
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -61,12 +61,7 @@ TEST_F(RavelHandTest, ConstructionAsksForTheSensorKind) {
 
 TEST_F(RavelHandTest, CommandsSendTheirFramesInOrder) {
     open();
-    struct Case {
-        const char* what;
-        std::function<void(RavelHand&)> command;
-        Frames frames;
-    };
-    const Case cases[] = {
+    const std::vector<Sends<RavelHand>> cases = {
         {"positions",
          [](RavelHand& h) { h.setJointPositions(sequence(0, 20)); },
          {{0x03, 10, 11, 12, 13, 14},
@@ -79,19 +74,12 @@ TEST_F(RavelHandTest, CommandsSendTheirFramesInOrder) {
          [](RavelHand& h) { h.clearFaultCode(ByteVector(5, 0xFF)); },
          {{0x07, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}},
     };
-    for (const Case& c : cases) {
-        c.command(*hand);
-        EXPECT_EQ(peer->drain(), c.frames) << c.what;
-    }
+    expectSends(*hand, *peer, cases);
 }
 
 TEST_F(RavelHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(RavelHand&)> command;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<RavelHand>> cases = {
         {[](RavelHand& h) { h.setJointPositions(ByteVector(19)); },
          "Joint position size is not 20"},
         {[](RavelHand& h) { h.setJointPositions(ByteVector(21)); },
@@ -105,12 +93,7 @@ TEST_F(RavelHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](RavelHand& h) { h.setCurrent(ByteVector(20)); }, "Current size is not 5"},
         {[](RavelHand& h) { h.clearFaultCode({}); }, "clearFaultCode size is not 5"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.command(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer->drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, *peer, cases);
 }
 
 TEST_F(RavelHandTest, GettersRequestTheirStateAndReturnTheLatestReply) {
@@ -207,13 +190,7 @@ TEST_F(RavelHandTest, RadianFormsUseTheTablesOfTheHandsSide) {
 }
 
 TEST(RavelHand, IdentifierWithoutASideNeitherConvertsNorSends) {
-    const std::string bus = uniqueBusName();
-    HandPeer peer(bus, 0x30);
-    RavelHand hand(0x30, "virtual:" + bus, 1000000);
-    peer.drain();
-    hand.setJointPositionArc(RadianVector(20, 0.1));
-    EXPECT_EQ(hand.getCurrentStatusArc(), RadianVector{});
-    EXPECT_EQ(peer.drain(), Frames{});
+    expectSidelessRadiansDoNothing<RavelHand>(0x30, 20);
 }
 
 TEST_F(RavelHandTest, ForceFollowsTheReportedSensorKind) {
@@ -335,21 +312,12 @@ TEST(RavelHand, OperationsItLacksAreRefused) {
         {"setMotorEnable", [&] { hand.setMotorEnable(ByteVector(5)); }},
         {"setMotorDisable", [&] { hand.setMotorDisable(ByteVector(5)); }},
     };
-    for (const auto& [name, call] : operations) {
-        try {
-            call();
-            ADD_FAILURE() << name << " was not refused";
-        } catch (const UnsupportedFeatureException& e) {
-            EXPECT_EQ(e.what(), "Unsupported feature: " + name);
-        }
-    }
+    expectRefused(operations);
 }
 
 TEST(RavelHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<RavelHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<RavelHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000));
 }
 
 TEST(RavelHand, ChannelFailureLeavesTheConstructor) {

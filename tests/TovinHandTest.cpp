@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -55,12 +55,7 @@ TEST_F(TovinHandTest, ConstructionAsksForVersionAndSensorKind) {
 
 TEST_F(TovinHandTest, CommandsSendTheirFramesInOrder) {
     open();
-    struct Case {
-        const char* what;
-        std::function<void(TovinHand&)> command;
-        Frames frames;
-    };
-    const Case cases[] = {
+    const std::vector<Sends<TovinHand>> cases = {
         {"positions",
          [](TovinHand& h) { h.setJointPositions(sequence(10, 10, 10)); },
          {{0x01, 10, 20, 30, 40, 50, 60}, {0x04, 70, 80, 90, 100}}},
@@ -84,19 +79,12 @@ TEST_F(TovinHandTest, CommandsSendTheirFramesInOrder) {
         {"version", [](TovinHand& h) { h.getVersion(); }, {{0x64}}},
         {"currents", [](TovinHand& h) { EXPECT_EQ(h.getCurrent(), ByteVector(10, 0)); }, {}},
     };
-    for (const Case& c : cases) {
-        c.command(*hand);
-        EXPECT_EQ(peer.drain(), c.frames) << c.what;
-    }
+    expectSends(*hand, peer, cases);
 }
 
 TEST_F(TovinHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(TovinHand&)> command;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<TovinHand>> cases = {
         {[](TovinHand& h) { h.setJointPositions(ByteVector(9)); }, "Joint position size is not 10"},
         {[](TovinHand& h) { h.setJointPositions(ByteVector(11)); },
          "Joint position size is not 10"},
@@ -106,12 +94,7 @@ TEST_F(TovinHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](TovinHand& h) { h.setTorque({}); }, "Torque size is not 5"},
         {[](TovinHand& h) { h.setSpeed(ByteVector(11)); }, "Joint speed size is not 5"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.command(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer.drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, peer, cases);
     EXPECT_EQ(hand->getTorque(), ByteVector{}) << "a refused command leaves the caches alone";
 }
 
@@ -285,13 +268,7 @@ TEST_F(TovinHandTest, RadianFormsUseTheRightHandTables) {
 }
 
 TEST(TovinHand, IdentifierWithoutASideNeitherConvertsNorSends) {
-    const std::string bus = uniqueBusName();
-    HandPeer peer(bus, 0x30);
-    TovinHand hand(0x30, "virtual:" + bus, 1000000);
-    peer.drain();
-    hand.setJointPositionArc(RadianVector(10, 0.1));
-    EXPECT_EQ(hand.getCurrentStatusArc(), RadianVector{});
-    EXPECT_EQ(peer.drain(), Frames{});
+    expectSidelessRadiansDoNothing<TovinHand>(0x30, 10);
 }
 
 TEST(TovinHand, OperationsItLacksAreRefused) {
@@ -302,10 +279,8 @@ TEST(TovinHand, OperationsItLacksAreRefused) {
 }
 
 TEST(TovinHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<TovinHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<TovinHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000));
 }
 
 TEST(TovinHand, ChannelFailureLeavesTheConstructor) {

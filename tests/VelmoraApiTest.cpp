@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -72,12 +72,7 @@ TEST(VelmoraApi, ForwardsToTheHandAndPassesRefusalsThrough) {
               (Frames{{0x01, 1, 2, 3, 4, 5, 6}, {0x04, 7, 8, 9, 10}, {0x02, 1, 2, 3, 4, 5}}));
 
     Facade kesta(KESTA, "kesta");
-    try {
-        kesta.api.getCurrent();
-        ADD_FAILURE();
-    } catch (const UnsupportedFeatureException& e) {
-        EXPECT_STREQ(e.what(), "Unsupported feature: getCurrent");
-    }
+    expectRefused({{"getCurrent", [&] { kesta.api.getCurrent(); }}});
     Facade ravel(RAVEL, "ravel");
     EXPECT_THROW(ravel.api.getTorque(), UnsupportedFeatureException);
 }

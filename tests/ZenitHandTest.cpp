@@ -6,7 +6,7 @@
 #include <atomic>
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -316,11 +316,7 @@ TEST_F(ZenitHandTest, PlainCommands) {
 
 TEST_F(ZenitHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(ZenitHand&)> call;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<ZenitHand>> cases = {
         {[](ZenitHand& h) { h.setJointPositions(ByteVector(24)); },
          "Joint position size is not 25"},
         {[](ZenitHand& h) { h.setJointPositions(ByteVector(30)); },
@@ -335,12 +331,7 @@ TEST_F(ZenitHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](ZenitHand& h) { h.setMotorDisable(ByteVector(20, 1)); },
          "CAN frame not sent: 21 data bytes, a frame holds at most 8"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.call(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer->drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, *peer, cases);
 }
 
 TEST_F(ZenitHandTest, RadianFormsUseTheTablesOfTheVariantAndSide) {
@@ -391,13 +382,7 @@ TEST_F(ZenitHandTest, UnknownVariantHasNoConversionTables) {
 }
 
 TEST(ZenitHand, IdentifierWithoutASideNeitherConvertsNorSends) {
-    const std::string bus = uniqueBusName();
-    HandPeer peer(bus, 0x26);
-    ZenitHand hand(0x26, "virtual:" + bus, 1000000, 0);
-    peer.drain();
-    hand.setJointPositionArc(RadianVector(25, 0.1));
-    EXPECT_EQ(hand.getCurrentStatusArc(), RadianVector{});
-    EXPECT_EQ(peer.drain(), Frames{});
+    expectSidelessRadiansDoNothing<ZenitHand>(0x26, 25, 0);
 }
 
 TEST(ZenitHand, OperationsItLacksAreRefused) {
@@ -409,10 +394,8 @@ TEST(ZenitHand, OperationsItLacksAreRefused) {
 }
 
 TEST(ZenitHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<ZenitHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000, 1);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<ZenitHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000, 1));
 }
 
 TEST(ZenitHand, ChannelFailureLeavesTheConstructor) {
