@@ -212,8 +212,7 @@ TEST_F(KestaHandTest, MatrixSensorsOnceTheHandAnnouncesThem) {
     expected[3][2] = {1, 2, 3, 4, 5, 6};
     expected[0][11] = ByteVector(6, 9);
     EXPECT_EQ(hand->getForce(), expected);
-    EXPECT_EQ(peer.drain(),
-              (Frames{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}}));
+    EXPECT_EQ(peer.drain(), kMatrixReads);
 }
 
 TEST_F(KestaHandTest, CallersAndTheReceiveThreadShareTheCachesSafely) {

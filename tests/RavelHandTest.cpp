@@ -14,18 +14,10 @@ using velmora::hand::RavelHand;
 
 namespace {
 
-const Frames kMatrixReads{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}};
 const Frames kSummaryReads{{0x30}, {0x31}, {0x32}, {0x33}, {0x34}};
 
 ForceData zeroMatrices() {
     return ForceData(5, ByteMatrix(12, ByteVector(6, 0)));
-}
-
-ByteVector sequence(std::uint8_t first, std::size_t n) {
-    ByteVector v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<std::uint8_t>(first + i);
-    return v;
 }
 
 class RavelHandTest : public ::testing::Test {

@@ -39,13 +39,6 @@ class TovinHandTest : public ::testing::Test {
     std::uint8_t marks = 0;
 };
 
-ByteVector sequence(std::uint8_t first, std::size_t n, std::uint8_t step = 1) {
-    ByteVector v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<std::uint8_t>(first + i * step);
-    return v;
-}
-
 }  // namespace
 
 TEST_F(TovinHandTest, ConstructionAsksForVersionAndSensorKind) {
@@ -200,8 +193,7 @@ TEST_F(TovinHandTest, MatrixSensorsFillTheirRows) {
                   {0xB2, 0x10, 9, 9, 9, 9, 9},     // seven bytes
                   {0xB4, 0x10}});                  // two bytes
     const ForceData force = hand->getForce();
-    EXPECT_EQ(peer.drain(),
-              (Frames{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}}));
+    EXPECT_EQ(peer.drain(), kMatrixReads);
 
     ForceData expected(5, ByteMatrix(12, ByteVector(6, 0)));
     expected[2][5] = {1, 2, 3, 4, 5, 6};
@@ -219,10 +211,9 @@ TEST_F(TovinHandTest, MatrixRowsOutsideMatrixModeAreDropped) {
 
 TEST_F(TovinHandTest, SensorKindReportsSetTheModeWhenInRange) {
     open();
-    const Frames matrixReads{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}};
     replyAndWait({{0xB0, 2}, {0xB0, 0}, {0xB0, 4}, {0xB0}});
     hand->getForce();
-    EXPECT_EQ(peer.drain(), matrixReads) << "0, 4 and a bare report leave matrix mode";
+    EXPECT_EQ(peer.drain(), kMatrixReads) << "0, 4 and a bare report leave matrix mode";
 
     replyAndWait({{0xB0, 1}});
     hand->getForce();

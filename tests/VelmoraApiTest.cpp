@@ -81,8 +81,7 @@ TEST(VelmoraApi, ForceIsAlwaysTheWholeHandForm) {
     Facade zenit(ZENIT);
     const ForceData force = zenit.api.getForce();
     EXPECT_EQ(force, ForceData(5, ByteMatrix(12, ByteVector(6, 0))));
-    EXPECT_EQ(zenit.peer.drain(),
-              (Frames{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}}));
+    EXPECT_EQ(zenit.peer.drain(), kMatrixReads);
 }
 
 TEST(VelmoraApi, ConstructionRefusals) {

@@ -15,8 +15,6 @@ using velmora::hand::ZenitHand;
 
 namespace {
 
-const Frames kMatrixReads{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}};
-
 // The hand's position frames for the command values 1..25: thumb (finger 0) carries index 10
 // in slot 0; slots 4 of every finger and slot 0 of the others carry nothing.
 const Frames kPositionFrames{{0x41, 11, 6, 1, 16, 0, 21},
@@ -24,13 +22,6 @@ const Frames kPositionFrames{{0x41, 11, 6, 1, 16, 0, 21},
                              {0x43, 0, 8, 3, 18, 0, 23},
                              {0x44, 0, 9, 4, 19, 0, 24},
                              {0x45, 0, 10, 5, 20, 0, 25}};
-
-ByteVector sequence(std::uint8_t first, std::size_t n) {
-    ByteVector v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<std::uint8_t>(first + i);
-    return v;
-}
 
 // Five frames of one family, codes first to first + 4, each with the given payload.
 Frames family(std::uint8_t first, const std::vector<ByteVector>& payloads) {

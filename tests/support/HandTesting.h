@@ -16,6 +16,18 @@
 
 namespace velmora::testing {
 
+/// The frames a hand sends to read the five fingertip matrices.
+inline const Frames kMatrixReads{
+    {0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}};
+
+/// `n` bytes counting from `first` by `step`, wrapping past 255.
+inline ByteVector sequence(std::uint8_t first, std::size_t n, std::uint8_t step = 1) {
+    ByteVector v(n);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(first + i * step);
+    return v;
+}
+
 /// A call on a hand and the frames it must send, named for failure messages.
 template <class Hand>
 struct Sends {
