@@ -30,6 +30,11 @@ VELMORA model(int value) {
     return static_cast<VELMORA>(value);
 }
 
+template <class Hand>
+bool isA(hand::IHand* h) {
+    return dynamic_cast<Hand*>(h) != nullptr;
+}
+
 }  // namespace
 
 TEST(HandFactory, EnumeratedFormChecksSideThenTransportThenModel) {
@@ -93,27 +98,10 @@ TEST(HandFactory, EveryModelValueBuildsItsClass) {
         Frames construction;  // what the hand hears first
     };
     const Case cases[] = {
-        {KESTA_ALT,
-         [](hand::IHand* h) { return dynamic_cast<hand::KestaHand*>(h) != nullptr; },
-         {{0xC2}}},
-        {KESTA,
-         [](hand::IHand* h) { return dynamic_cast<hand::KestaHand*>(h) != nullptr; },
-         {{0xC2}}},
-        {MARLO,
-         [](hand::IHand* h) { return dynamic_cast<hand::MarloHand*>(h) != nullptr; },
-         {{0x64}}},
-        {TOVIN,
-         [](hand::IHand* h) { return dynamic_cast<hand::TovinHand*>(h) != nullptr; },
-         {{0x64}}},
-        {RAVEL,
-         [](hand::IHand* h) { return dynamic_cast<hand::RavelHand*>(h) != nullptr; },
-         {{0xB0}}},
-        {SABRE,
-         [](hand::IHand* h) { return dynamic_cast<hand::ZenitHand*>(h) != nullptr; },
-         {{0xB0}}},
-        {ZENIT,
-         [](hand::IHand* h) { return dynamic_cast<hand::ZenitHand*>(h) != nullptr; },
-         {{0xB0}}},
+        {KESTA_ALT, isA<hand::KestaHand>, {{0xC2}}}, {KESTA, isA<hand::KestaHand>, {{0xC2}}},
+        {MARLO, isA<hand::MarloHand>, {{0x64}}},     {TOVIN, isA<hand::TovinHand>, {{0x64}}},
+        {RAVEL, isA<hand::RavelHand>, {{0xB0}}},     {SABRE, isA<hand::ZenitHand>, {{0xB0}}},
+        {ZENIT, isA<hand::ZenitHand>, {{0xB0}}},
     };
     for (const Case& c : cases) {
         const std::string bus = "can-" + uniqueBusName() + std::to_string(c.model);

@@ -6,7 +6,7 @@
 #include <functional>
 #include <thread>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -46,12 +46,9 @@ class KestaHandTest : public ::testing::Test {
     // Sends the frames as the hand, then waits until the receive thread has handled them: a
     // last state reply of `markCode` carries a mark that its getter shows once it is stored.
     void replyAndWait(const Frames& frames, std::uint8_t markCode = 0x35) {
-        for (const auto& frame : frames)
-            peer.reply(frame);
         const std::uint8_t mark = ++marks;
-        peer.reply({markCode, mark, 0, 0, 0, 0, 0});
-        ASSERT_TRUE(eventually([&] { return stateOf(*hand, markCode)[0] == mark; }));
-        peer.drain();
+        ASSERT_TRUE(peer.replyAndWait(frames, {markCode, mark, 0, 0, 0, 0, 0},
+                                      [&] { return stateOf(*hand, markCode)[0] == mark; }));
     }
 
     std::string bus = uniqueBusName();
@@ -84,13 +81,8 @@ TEST_F(KestaHandTest, ConstructionAsksForDeviceInfoThenSetsSpeeds) {
 
 TEST_F(KestaHandTest, EveryOperationSendsItsFrame) {
     open();
-    struct Case {
-        const char* what;
-        std::function<void(KestaHand&)> call;
-        Frames frames;
-    };
     const ByteVector six{1, 2, 3, 4, 5, 6};
-    const Case cases[] = {
+    const std::vector<Sends<KestaHand>> cases = {
         {"positions", [&](KestaHand& h) { h.setJointPositions(six); }, {{0x01, 1, 2, 3, 4, 5, 6}}},
         {"speeds", [&](KestaHand& h) { h.setSpeed(six); }, {{0x05, 1, 2, 3, 4, 5, 6}}},
         {"torques", [&](KestaHand& h) { h.setTorque(six); }, {{0x02, 1, 2, 3, 4, 5, 6}}},
@@ -115,19 +107,12 @@ TEST_F(KestaHandTest, EveryOperationSendsItsFrame) {
         {"hardware", [](KestaHand& h) { h.getHardwareVersion(); }, {}},
         {"mechanical", [](KestaHand& h) { h.getMechanicalVersion(); }, {}},
     };
-    for (const Case& c : cases) {
-        c.call(*hand);
-        EXPECT_EQ(peer.drain(), c.frames) << c.what;
-    }
+    expectSends(*hand, peer, cases);
 }
 
 TEST_F(KestaHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(KestaHand&)> call;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<KestaHand>> cases = {
         {[](KestaHand& h) { h.setJointPositions(ByteVector(5)); }, "Joint position size is not 6"},
         {[](KestaHand& h) { h.setJointPositions(ByteVector(7)); }, "Joint position size is not 6"},
         {[](KestaHand& h) { h.setJointPositionArc(RadianVector(5)); },
@@ -137,12 +122,7 @@ TEST_F(KestaHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](KestaHand& h) { h.setAcceleration({}); }, "Acceleration size is not 6"},
         {[](KestaHand& h) { h.clearFaultCode(ByteVector(1)); }, "Fault code size is not 6"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.call(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer.drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, peer, cases);
     EXPECT_EQ(hand->getCurrentStatus(), kZeros) << "a refused command leaves the positions alone";
 }
 
@@ -232,8 +212,7 @@ TEST_F(KestaHandTest, MatrixSensorsOnceTheHandAnnouncesThem) {
     expected[3][2] = {1, 2, 3, 4, 5, 6};
     expected[0][11] = ByteVector(6, 9);
     EXPECT_EQ(hand->getForce(), expected);
-    EXPECT_EQ(peer.drain(),
-              (Frames{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}}));
+    EXPECT_EQ(peer.drain(), kMatrixReads);
 }
 
 TEST_F(KestaHandTest, CallersAndTheReceiveThreadShareTheCachesSafely) {
@@ -304,19 +283,10 @@ TEST(KestaHand, OperationsItLacksAreRefused) {
         {"setMotorEnable", [&] { hand.setMotorEnable(ByteVector(6)); }},
         {"setMotorDisable", [&] { hand.setMotorDisable(ByteVector(6)); }},
     };
-    for (const auto& [name, call] : operations) {
-        try {
-            call();
-            ADD_FAILURE() << name << " was not refused";
-        } catch (const UnsupportedFeatureException& e) {
-            EXPECT_EQ(e.what(), "Unsupported feature: " + name);
-        }
-    }
+    expectRefused(operations);
 }
 
 TEST(KestaHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<KestaHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<KestaHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000));
 }

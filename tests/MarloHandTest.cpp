@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -24,12 +24,9 @@ class MarloHandTest : public ::testing::Test {
 
     // Sends the frames as the hand, then waits until the receive thread has handled them.
     void replyAndWait(const Frames& frames) {
-        for (const auto& frame : frames)
-            peer.reply(frame);
         const std::uint8_t mark = ++marks;
-        peer.reply({0x35, mark});
-        ASSERT_TRUE(eventually([&] { return hand->getFaultCode() == ByteVector{mark}; }));
-        peer.drain();
+        ASSERT_TRUE(peer.replyAndWait(frames, {0x35, mark},
+                                      [&] { return hand->getFaultCode() == ByteVector{mark}; }));
     }
 
     std::string bus = uniqueBusName();
@@ -47,12 +44,7 @@ TEST_F(MarloHandTest, ConstructionAsksForVersionAndSensorKind) {
 
 TEST_F(MarloHandTest, EveryCommandIsOneFrame) {
     open();
-    struct Case {
-        const char* what;
-        std::function<void(MarloHand&)> call;
-        Frames frames;
-    };
-    const Case cases[] = {
+    const std::vector<Sends<MarloHand>> cases = {
         {"positions",
          [](MarloHand& h) {
              h.setJointPositions({1, 2, 3, 4, 5, 6, 7});
@@ -79,19 +71,12 @@ TEST_F(MarloHandTest, EveryCommandIsOneFrame) {
         {"faults", [](MarloHand& h) { h.getFaultCode(); }, {{0x35}}},
         {"version", [](MarloHand& h) { h.getVersion(); }, {{0x64}}},
     };
-    for (const Case& c : cases) {
-        c.call(*hand);
-        EXPECT_EQ(peer.drain(), c.frames) << c.what;
-    }
+    expectSends(*hand, peer, cases);
 }
 
 TEST_F(MarloHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(MarloHand&)> call;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<MarloHand>> cases = {
         {[](MarloHand& h) { h.setJointPositions(ByteVector(6)); }, "Joint position size is not 7"},
         {[](MarloHand& h) { h.setJointPositions(ByteVector(8)); }, "Joint position size is not 7"},
         {[](MarloHand& h) { h.setJointPositions(ByteVector(10)); }, "Joint position size is not 7"},
@@ -102,12 +87,7 @@ TEST_F(MarloHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](MarloHand& h) { h.setSpeed(ByteVector(5)); }, "Joint speed size is not 7"},
         {[](MarloHand& h) { h.setSpeed(ByteVector(10)); }, "Joint speed size is not 7"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.call(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer.drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, peer, cases);
 }
 
 TEST_F(MarloHandTest, SpeedsAreKeptTorquesWaitForTheHand) {
@@ -162,8 +142,7 @@ TEST_F(MarloHandTest, FingertipSensorsInBothModes) {
     ForceData matrix(5, ByteMatrix(12, ByteVector(6, 0)));
     matrix[1][3] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(hand->getForce(), matrix);
-    EXPECT_EQ(peer.drain(),
-              (Frames{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}}));
+    EXPECT_EQ(peer.drain(), kMatrixReads);
 
     replyAndWait({{0xB0, 3}});
     ForceData summary(5, ByteMatrix(1, ByteVector(4, 0)));
@@ -188,29 +167,16 @@ TEST_F(MarloHandTest, RadianFormsUseTheLeftHandTables) {
 }
 
 TEST(MarloHand, IdentifierWithoutASideNeitherConvertsNorSends) {
-    const std::string bus = uniqueBusName();
-    HandPeer peer(bus, 0x26);
-    MarloHand hand(0x26, "virtual:" + bus, 1000000);
-    peer.drain();
-    hand.setJointPositionArc(RadianVector(7, 0.1));
-    EXPECT_EQ(hand.getCurrentStatusArc(), RadianVector{});
-    EXPECT_EQ(peer.drain(), Frames{});
+    expectSidelessRadiansDoNothing<MarloHand>(0x26, 7);
 }
 
 TEST(MarloHand, OperationsItLacksAreRefused) {
     MarloHand hand(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    try {
-        hand.getCurrent();
-        ADD_FAILURE();
-    } catch (const UnsupportedFeatureException& e) {
-        EXPECT_STREQ(e.what(), "Unsupported feature: getCurrent");
-    }
+    expectRefused({{"getCurrent", [&] { hand.getCurrent(); }}});
     EXPECT_THROW(hand.clearFaultCode({1}), UnsupportedFeatureException);
 }
 
 TEST(MarloHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<MarloHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<MarloHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000));
 }

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -14,18 +14,10 @@ using velmora::hand::RavelHand;
 
 namespace {
 
-const Frames kMatrixReads{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}};
 const Frames kSummaryReads{{0x30}, {0x31}, {0x32}, {0x33}, {0x34}};
 
 ForceData zeroMatrices() {
     return ForceData(5, ByteMatrix(12, ByteVector(6, 0)));
-}
-
-ByteVector sequence(std::uint8_t first, std::size_t n) {
-    ByteVector v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<std::uint8_t>(first + i);
-    return v;
 }
 
 class RavelHandTest : public ::testing::Test {
@@ -40,12 +32,9 @@ class RavelHandTest : public ::testing::Test {
     // Sends the frames as the hand, then waits until the receive thread has handled them: a
     // last rotor-lock frame carries a mark that getRotorLockCount shows once it is stored.
     void replyAndWait(const Frames& frames) {
-        for (const auto& frame : frames)
-            peer->reply(frame);
         const std::uint8_t mark = ++marks;
-        peer->reply({0x08, mark});
-        ASSERT_TRUE(eventually([&] { return hand->getRotorLockCount() == ByteVector{mark}; }));
-        peer->drain();
+        ASSERT_TRUE(peer->replyAndWait(
+            frames, {0x08, mark}, [&] { return hand->getRotorLockCount() == ByteVector{mark}; }));
     }
 
     std::string bus = uniqueBusName();
@@ -64,12 +53,7 @@ TEST_F(RavelHandTest, ConstructionAsksForTheSensorKind) {
 
 TEST_F(RavelHandTest, CommandsSendTheirFramesInOrder) {
     open();
-    struct Case {
-        const char* what;
-        std::function<void(RavelHand&)> command;
-        Frames frames;
-    };
-    const Case cases[] = {
+    const std::vector<Sends<RavelHand>> cases = {
         {"positions",
          [](RavelHand& h) { h.setJointPositions(sequence(0, 20)); },
          {{0x03, 10, 11, 12, 13, 14},
@@ -82,19 +66,12 @@ TEST_F(RavelHandTest, CommandsSendTheirFramesInOrder) {
          [](RavelHand& h) { h.clearFaultCode(ByteVector(5, 0xFF)); },
          {{0x07, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}},
     };
-    for (const Case& c : cases) {
-        c.command(*hand);
-        EXPECT_EQ(peer->drain(), c.frames) << c.what;
-    }
+    expectSends(*hand, *peer, cases);
 }
 
 TEST_F(RavelHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(RavelHand&)> command;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<RavelHand>> cases = {
         {[](RavelHand& h) { h.setJointPositions(ByteVector(19)); },
          "Joint position size is not 20"},
         {[](RavelHand& h) { h.setJointPositions(ByteVector(21)); },
@@ -108,12 +85,7 @@ TEST_F(RavelHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](RavelHand& h) { h.setCurrent(ByteVector(20)); }, "Current size is not 5"},
         {[](RavelHand& h) { h.clearFaultCode({}); }, "clearFaultCode size is not 5"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.command(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer->drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, *peer, cases);
 }
 
 TEST_F(RavelHandTest, GettersRequestTheirStateAndReturnTheLatestReply) {
@@ -210,13 +182,7 @@ TEST_F(RavelHandTest, RadianFormsUseTheTablesOfTheHandsSide) {
 }
 
 TEST(RavelHand, IdentifierWithoutASideNeitherConvertsNorSends) {
-    const std::string bus = uniqueBusName();
-    HandPeer peer(bus, 0x30);
-    RavelHand hand(0x30, "virtual:" + bus, 1000000);
-    peer.drain();
-    hand.setJointPositionArc(RadianVector(20, 0.1));
-    EXPECT_EQ(hand.getCurrentStatusArc(), RadianVector{});
-    EXPECT_EQ(peer.drain(), Frames{});
+    expectSidelessRadiansDoNothing<RavelHand>(0x30, 20);
 }
 
 TEST_F(RavelHandTest, ForceFollowsTheReportedSensorKind) {
@@ -338,21 +304,12 @@ TEST(RavelHand, OperationsItLacksAreRefused) {
         {"setMotorEnable", [&] { hand.setMotorEnable(ByteVector(5)); }},
         {"setMotorDisable", [&] { hand.setMotorDisable(ByteVector(5)); }},
     };
-    for (const auto& [name, call] : operations) {
-        try {
-            call();
-            ADD_FAILURE() << name << " was not refused";
-        } catch (const UnsupportedFeatureException& e) {
-            EXPECT_EQ(e.what(), "Unsupported feature: " + name);
-        }
-    }
+    expectRefused(operations);
 }
 
 TEST(RavelHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<RavelHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<RavelHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000));
 }
 
 TEST(RavelHand, ChannelFailureLeavesTheConstructor) {

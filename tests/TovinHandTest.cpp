@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -26,15 +26,11 @@ class TovinHandTest : public ::testing::Test {
     // Sends the frames as the hand, then waits until the receive thread has handled them: a
     // last fault frame carries a mark that getFaultCode shows once it is stored.
     void replyAndWait(const Frames& frames) {
-        for (const auto& frame : frames)
-            peer.reply(frame);
         const std::uint8_t mark = ++marks;
-        peer.reply({0x36, mark});
-        ASSERT_TRUE(eventually([&] {
+        ASSERT_TRUE(peer.replyAndWait(frames, {0x36, mark}, [&] {
             const ByteVector faults = hand->getFaultCode();
             return !faults.empty() && faults.back() == mark;
         }));
-        peer.drain();
     }
 
     std::string bus = uniqueBusName();
@@ -42,13 +38,6 @@ class TovinHandTest : public ::testing::Test {
     std::unique_ptr<TovinHand> hand;
     std::uint8_t marks = 0;
 };
-
-ByteVector sequence(std::uint8_t first, std::size_t n, std::uint8_t step = 1) {
-    ByteVector v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<std::uint8_t>(first + i * step);
-    return v;
-}
 
 }  // namespace
 
@@ -59,12 +48,7 @@ TEST_F(TovinHandTest, ConstructionAsksForVersionAndSensorKind) {
 
 TEST_F(TovinHandTest, CommandsSendTheirFramesInOrder) {
     open();
-    struct Case {
-        const char* what;
-        std::function<void(TovinHand&)> command;
-        Frames frames;
-    };
-    const Case cases[] = {
+    const std::vector<Sends<TovinHand>> cases = {
         {"positions",
          [](TovinHand& h) { h.setJointPositions(sequence(10, 10, 10)); },
          {{0x01, 10, 20, 30, 40, 50, 60}, {0x04, 70, 80, 90, 100}}},
@@ -88,19 +72,12 @@ TEST_F(TovinHandTest, CommandsSendTheirFramesInOrder) {
         {"version", [](TovinHand& h) { h.getVersion(); }, {{0x64}}},
         {"currents", [](TovinHand& h) { EXPECT_EQ(h.getCurrent(), ByteVector(10, 0)); }, {}},
     };
-    for (const Case& c : cases) {
-        c.command(*hand);
-        EXPECT_EQ(peer.drain(), c.frames) << c.what;
-    }
+    expectSends(*hand, peer, cases);
 }
 
 TEST_F(TovinHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(TovinHand&)> command;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<TovinHand>> cases = {
         {[](TovinHand& h) { h.setJointPositions(ByteVector(9)); }, "Joint position size is not 10"},
         {[](TovinHand& h) { h.setJointPositions(ByteVector(11)); },
          "Joint position size is not 10"},
@@ -110,12 +87,7 @@ TEST_F(TovinHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](TovinHand& h) { h.setTorque({}); }, "Torque size is not 5"},
         {[](TovinHand& h) { h.setSpeed(ByteVector(11)); }, "Joint speed size is not 5"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.command(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer.drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, peer, cases);
     EXPECT_EQ(hand->getTorque(), ByteVector{}) << "a refused command leaves the caches alone";
 }
 
@@ -221,8 +193,7 @@ TEST_F(TovinHandTest, MatrixSensorsFillTheirRows) {
                   {0xB2, 0x10, 9, 9, 9, 9, 9},     // seven bytes
                   {0xB4, 0x10}});                  // two bytes
     const ForceData force = hand->getForce();
-    EXPECT_EQ(peer.drain(),
-              (Frames{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}}));
+    EXPECT_EQ(peer.drain(), kMatrixReads);
 
     ForceData expected(5, ByteMatrix(12, ByteVector(6, 0)));
     expected[2][5] = {1, 2, 3, 4, 5, 6};
@@ -240,10 +211,9 @@ TEST_F(TovinHandTest, MatrixRowsOutsideMatrixModeAreDropped) {
 
 TEST_F(TovinHandTest, SensorKindReportsSetTheModeWhenInRange) {
     open();
-    const Frames matrixReads{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}};
     replyAndWait({{0xB0, 2}, {0xB0, 0}, {0xB0, 4}, {0xB0}});
     hand->getForce();
-    EXPECT_EQ(peer.drain(), matrixReads) << "0, 4 and a bare report leave matrix mode";
+    EXPECT_EQ(peer.drain(), kMatrixReads) << "0, 4 and a bare report leave matrix mode";
 
     replyAndWait({{0xB0, 1}});
     hand->getForce();
@@ -289,13 +259,7 @@ TEST_F(TovinHandTest, RadianFormsUseTheRightHandTables) {
 }
 
 TEST(TovinHand, IdentifierWithoutASideNeitherConvertsNorSends) {
-    const std::string bus = uniqueBusName();
-    HandPeer peer(bus, 0x30);
-    TovinHand hand(0x30, "virtual:" + bus, 1000000);
-    peer.drain();
-    hand.setJointPositionArc(RadianVector(10, 0.1));
-    EXPECT_EQ(hand.getCurrentStatusArc(), RadianVector{});
-    EXPECT_EQ(peer.drain(), Frames{});
+    expectSidelessRadiansDoNothing<TovinHand>(0x30, 10);
 }
 
 TEST(TovinHand, OperationsItLacksAreRefused) {
@@ -306,10 +270,8 @@ TEST(TovinHand, OperationsItLacksAreRefused) {
 }
 
 TEST(TovinHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<TovinHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<TovinHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000));
 }
 
 TEST(TovinHand, ChannelFailureLeavesTheConstructor) {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <functional>
 
-#include "support/HandPeer.h"
+#include "support/HandTesting.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -15,8 +15,6 @@ using velmora::hand::ZenitHand;
 
 namespace {
 
-const Frames kMatrixReads{{0xB1, 0xC6}, {0xB2, 0xC6}, {0xB3, 0xC6}, {0xB4, 0xC6}, {0xB5, 0xC6}};
-
 // The hand's position frames for the command values 1..25: thumb (finger 0) carries index 10
 // in slot 0; slots 4 of every finger and slot 0 of the others carry nothing.
 const Frames kPositionFrames{{0x41, 11, 6, 1, 16, 0, 21},
@@ -24,13 +22,6 @@ const Frames kPositionFrames{{0x41, 11, 6, 1, 16, 0, 21},
                              {0x43, 0, 8, 3, 18, 0, 23},
                              {0x44, 0, 9, 4, 19, 0, 24},
                              {0x45, 0, 10, 5, 20, 0, 25}};
-
-ByteVector sequence(std::uint8_t first, std::size_t n) {
-    ByteVector v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<std::uint8_t>(first + i);
-    return v;
-}
 
 // Five frames of one family, codes first to first + 4, each with the given payload.
 Frames family(std::uint8_t first, const std::vector<ByteVector>& payloads) {
@@ -54,12 +45,10 @@ class ZenitHandTest : public ::testing::Test {
     // Sends the frames as the hand, then waits until the receive thread has handled them: a
     // last UID frame carries a mark that getUID shows once it is stored.
     void replyAndWait(const Frames& frames) {
-        for (const auto& frame : frames)
-            peer->reply(frame);
         const std::uint8_t mark = ++marks;
-        peer->reply({0xC0, mark});
-        ASSERT_TRUE(eventually([&] { return hand->getUID() == ByteVector{0xC0, mark}; }));
-        peer->drain();
+        ASSERT_TRUE(peer->replyAndWait(frames, {0xC0, mark}, [&] {
+            return hand->getUID() == ByteVector{0xC0, mark};
+        }));
     }
 
     std::string bus = uniqueBusName();
@@ -318,11 +307,7 @@ TEST_F(ZenitHandTest, PlainCommands) {
 
 TEST_F(ZenitHandTest, WrongSizesPrintAMessageAndSendNothing) {
     open();
-    struct Case {
-        std::function<void(ZenitHand&)> call;
-        std::string message;
-    };
-    const Case cases[] = {
+    const std::vector<Prints<ZenitHand>> cases = {
         {[](ZenitHand& h) { h.setJointPositions(ByteVector(24)); },
          "Joint position size is not 25"},
         {[](ZenitHand& h) { h.setJointPositions(ByteVector(30)); },
@@ -337,12 +322,7 @@ TEST_F(ZenitHandTest, WrongSizesPrintAMessageAndSendNothing) {
         {[](ZenitHand& h) { h.setMotorDisable(ByteVector(20, 1)); },
          "CAN frame not sent: 21 data bytes, a frame holds at most 8"},
     };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStdout();
-        c.call(*hand);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.message + "\n");
-        EXPECT_EQ(peer->drain(), Frames{}) << c.message;
-    }
+    expectPrintsAndSendsNothing(*hand, *peer, cases);
 }
 
 TEST_F(ZenitHandTest, RadianFormsUseTheTablesOfTheVariantAndSide) {
@@ -393,13 +373,7 @@ TEST_F(ZenitHandTest, UnknownVariantHasNoConversionTables) {
 }
 
 TEST(ZenitHand, IdentifierWithoutASideNeitherConvertsNorSends) {
-    const std::string bus = uniqueBusName();
-    HandPeer peer(bus, 0x26);
-    ZenitHand hand(0x26, "virtual:" + bus, 1000000, 0);
-    peer.drain();
-    hand.setJointPositionArc(RadianVector(25, 0.1));
-    EXPECT_EQ(hand.getCurrentStatusArc(), RadianVector{});
-    EXPECT_EQ(peer.drain(), Frames{});
+    expectSidelessRadiansDoNothing<ZenitHand>(0x26, 25, 0);
 }
 
 TEST(ZenitHand, OperationsItLacksAreRefused) {
@@ -411,10 +385,8 @@ TEST(ZenitHand, OperationsItLacksAreRefused) {
 }
 
 TEST(ZenitHand, DestructionWithASilentHandIsPrompt) {
-    auto hand = std::make_unique<ZenitHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000, 1);
-    const auto start = std::chrono::steady_clock::now();
-    hand.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    expectPromptDestruction(
+        std::make_unique<ZenitHand>(RIGHT, "virtual:" + uniqueBusName(), 1000000, 1));
 }
 
 TEST(ZenitHand, ChannelFailureLeavesTheConstructor) {

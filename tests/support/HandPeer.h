@@ -63,6 +63,19 @@ class HandPeer {
 
     void reply(const ByteVector& frame) { bus_.send(frame, handId_, false); }
 
+    /// Replies the frames, then `marker`; waits for `seen()`, then drains. False on timeout.
+    template <class Seen>
+    bool replyAndWait(const Frames& frames, const ByteVector& marker, Seen seen) {
+        for (const auto& frame : frames)
+            reply(frame);
+        reply(marker);
+        if (!eventually(seen)) {
+            return false;
+        }
+        drain();
+        return true;
+    }
+
   private:
     // False once no frame is waiting.
     bool receiveInto(Frames& frames) {
