@@ -17,12 +17,10 @@ class KestaProtocol : public Protocol {
         const bool request = f.size() == 1;
         switch (code) {
             case 0x01:
-                request ? out.push_back(frame(code, body_.positions(0, kActuators)))
-                        : body_.setTargets(0, payload(f));
+                readOrWrite(f, 0, kActuators, &HandBody::positions, &HandBody::setTargets, out);
                 break;
             case 0x02:
-                request ? out.push_back(frame(code, body_.torques(0, kActuators)))
-                        : body_.setTorques(0, payload(f));
+                readOrWrite(f, 0, kActuators, &HandBody::torques, &HandBody::setTorques, out);
                 break;
             case 0x05:  // the hand confirms new speeds with its speeds
                 if (!request)
@@ -30,8 +28,8 @@ class KestaProtocol : public Protocol {
                 out.push_back(frame(code, body_.speeds(0, kActuators)));
                 break;
             case 0x07:
-                request ? out.push_back(frame(code, body_.accelerations(0, kActuators)))
-                        : body_.setAccelerations(0, payload(f));
+                readOrWrite(f, 0, kActuators, &HandBody::accelerations, &HandBody::setAccelerations,
+                            out);
                 break;
             case 0x33:
                 out.push_back(frame(code, body_.temperatures(0, kActuators)));

@@ -12,19 +12,15 @@ class MarloProtocol : public Protocol {
 
     void handle(const ByteVector& f, Frames& out) override {
         const std::uint8_t code = f[0];
-        const bool request = f.size() == 1;
         switch (code) {
             case 0x01:
-                request ? out.push_back(frame(code, body_.positions(0, 7)))
-                        : body_.setTargets(0, payload(f));
+                readOrWrite(f, 0, 7, &HandBody::positions, &HandBody::setTargets, out);
                 break;
             case 0x02:
-                request ? out.push_back(frame(code, body_.torques(0, 7)))
-                        : body_.setTorques(0, payload(f));
+                readOrWrite(f, 0, 7, &HandBody::torques, &HandBody::setTorques, out);
                 break;
             case 0x05:
-                request ? out.push_back(frame(code, body_.speeds(0, 7)))
-                        : body_.setSpeeds(0, payload(f));
+                readOrWrite(f, 0, 7, &HandBody::speeds, &HandBody::setSpeeds, out);
                 break;
             case 0x20:
             case 0x21:
@@ -48,20 +44,14 @@ class MarloProtocol : public Protocol {
                 out.push_back(frame(code, body_.faults(0, 7)));
                 break;
             case 0x64:
-                out.push_back({0x64, 7, 1, 1,
-                               static_cast<std::uint8_t>(config_.handId == LEFT ? 'L' : 'R'),
-                               config_.softwareVersion, config_.hardwareVersion});
+                out.push_back(versionReport(7));
                 break;
             case 0xB1:
             case 0xB2:
             case 0xB3:
             case 0xB4:
             case 0xB5:
-                if (request) {
-                    answerSensorProbe(out);
-                } else {
-                    appendMatrixRows(code, code - 0xB1u, out);
-                }
+                answerMatrixCode(f, true, out);
                 break;
             default:
                 break;

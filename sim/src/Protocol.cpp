@@ -1,5 +1,7 @@
 #include "Protocol.h"
 
+#include <functional>
+
 namespace velmora {
 namespace sim {
 
@@ -33,17 +35,47 @@ void Protocol::appendMatrixRows(std::uint8_t code, std::size_t finger, Frames& o
     }
 }
 
-void Protocol::answerSensorProbe(Frames& out) const {
+void Protocol::readOrWrite(const ByteVector& f, std::size_t first, std::size_t n, Reader read,
+                           Writer write, Frames& out) {
+    // std::invoke rather than (body_.*read)(...): GCC 12 with -fsanitize=vptr miscompiles that
+    // call through a reference member of a polymorphic base.
+    if (f.size() == 1) {
+        out.push_back(frame(f[0], std::invoke(read, body_, first, n)));
+    } else {
+        std::invoke(write, body_, first, payload(f));
+    }
+}
+
+void Protocol::answerMatrixCode(const ByteVector& f, bool summaryAnswersProbe, Frames& out) const {
+    if (f.size() > 1) {
+        appendMatrixRows(f[0], f[0] - 0xB1u, out);
+    } else if (config_.sensor == SensorKind::Matrix) {
+        out.push_back({0xB1, 0x01, 0x02});  // three bytes: matrix sensors
+    } else if (config_.sensor == SensorKind::Summary && summaryAnswersProbe) {
+        out.push_back({0xB0, 1});
+    }
+}
+
+std::uint8_t Protocol::sensorKind() const {
     switch (config_.sensor) {
         case SensorKind::Matrix:
-            out.push_back({0xB1, 0x01, 0x02});  // three bytes: matrix sensors
-            break;
+            return 2;
         case SensorKind::Summary:
-            out.push_back({0xB0, 1});
-            break;
+            return 1;
         case SensorKind::None:
             break;
     }
+    return 0;
+}
+
+ByteVector Protocol::versionReport(std::uint8_t degreesOfFreedom) const {
+    return {0x64,
+            degreesOfFreedom,
+            1,
+            1,
+            static_cast<std::uint8_t>(config_.handId == LEFT ? 'L' : 'R'),
+            config_.softwareVersion,
+            config_.hardwareVersion};
 }
 
 ModelShape shapeOf(VELMORA model) {

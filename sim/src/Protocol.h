@@ -28,8 +28,20 @@ class Protocol {
     /// The hand's answer to a matrix read of finger f: its 12 rows, the row in the high
     /// nibble of byte 1.
     void appendMatrixRows(std::uint8_t code, std::size_t finger, Frames& out) const;
-    /// The answer to the sensor probe (code 0xB1 alone) of the hands that send one.
-    void answerSensorProbe(Frames& out) const;
+    using Reader = ByteVector (HandBody::*)(std::size_t, std::size_t) const;
+    using Writer = void (HandBody::*)(std::size_t, const ByteVector&);
+    /// A request (the code alone) is answered with n values from joint `first` on; a write
+    /// applies its payload from joint `first` on.
+    void readOrWrite(const ByteVector& f, std::size_t first, std::size_t n, Reader read,
+                     Writer write, Frames& out);
+    /// Codes 0xB1..0xB5. The code alone is the sensor probe: matrix sensors announce
+    /// themselves with three bytes, summary sensors (when `summaryAnswersProbe`) with their
+    /// kind. With a payload it is a matrix read, answered with the finger's rows.
+    void answerMatrixCode(const ByteVector& f, bool summaryAnswersProbe, Frames& out) const;
+    /// The sensor kind a hand reports: 0 none, 1 summary, 2 matrix.
+    std::uint8_t sensorKind() const;
+    /// The 10- and 7-joint hands' version report (code 0x64).
+    ByteVector versionReport(std::uint8_t degreesOfFreedom) const;
     /// One value per finger of a summary quantity: 0 normal force, 1 tangential force, 2 its
     /// direction, 3 approach increment.
     ByteVector forcePerFinger(std::size_t quantity) const;

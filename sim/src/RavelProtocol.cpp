@@ -25,8 +25,7 @@ class RavelProtocol : public Protocol {
             case 0x03:
             case 0x04: {
                 const std::size_t first = (code - 0x01u) * kGroup;
-                request ? out.push_back(frame(code, body_.positions(first, kGroup)))
-                        : body_.setTargets(first, payload(f));
+                readOrWrite(f, first, kGroup, &HandBody::positions, &HandBody::setTargets, out);
                 break;
             }
             case 0x05:
@@ -67,12 +66,7 @@ class RavelProtocol : public Protocol {
             case 0xB3:
             case 0xB4:
             case 0xB5:
-                if (request) {
-                    if (config_.sensor == SensorKind::Matrix)
-                        out.push_back({0xB1, 0x01, 0x02});
-                } else {
-                    appendMatrixRows(code, code - 0xB1u, out);
-                }
+                answerMatrixCode(f, false, out);
                 break;
             case 0xC0:
                 out.push_back({0xC0, 0x52, 0x56, 0x4C, 0x20, 0x00, 0x01, 0x2A});
@@ -92,17 +86,9 @@ class RavelProtocol : public Protocol {
     }
 
   private:
-    std::uint8_t sensorKind() const {
-        return config_.sensor == SensorKind::Matrix    ? 2
-               : config_.sensor == SensorKind::Summary ? 1
-                                                       : 0;
-    }
-
-    // Value v of finger f applies to the finger's joint in every group. std::invoke rather than
-    // (body_.*set)(...): GCC 12 with -fsanitize=vptr miscompiles that call through a reference
-    // member of a polymorphic base, and the hand crashed in the sanitizer builds.
-    void perFinger(const ByteVector& values,
-                   void (HandBody::*set)(std::size_t, const ByteVector&)) {
+    // Value v of finger f applies to the finger's joint in every group (std::invoke: see
+    // readOrWrite).
+    void perFinger(const ByteVector& values, Writer set) {
         for (std::size_t finger = 0; finger < std::min(values.size(), kGroup); ++finger) {
             for (std::size_t group = 0; group < 4; ++group) {
                 std::invoke(set, body_, group * kGroup + finger, ByteVector{values[finger]});
@@ -110,10 +96,10 @@ class RavelProtocol : public Protocol {
         }
     }
 
-    ByteVector fingerMaximum(ByteVector (HandBody::*get)(std::size_t, std::size_t) const) const {
+    ByteVector fingerMaximum(Reader get) const {
         ByteVector result(kGroup, 0);
         for (std::size_t group = 0; group < 4; ++group) {
-            const ByteVector values = (body_.*get)(group * kGroup, kGroup);
+            const ByteVector values = std::invoke(get, body_, group * kGroup, kGroup);
             for (std::size_t finger = 0; finger < kGroup; ++finger) {
                 result[finger] = std::max(result[finger], values[finger]);
             }

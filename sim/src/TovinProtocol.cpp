@@ -12,31 +12,24 @@ class TovinProtocol : public Protocol {
 
     void handle(const ByteVector& f, Frames& out) override {
         const std::uint8_t code = f[0];
-        const bool request = f.size() == 1;
         switch (code) {
             case 0x01:  // joints 0..5
-                request ? out.push_back(frame(code, body_.positions(0, 6)))
-                        : body_.setTargets(0, payload(f));
+                readOrWrite(f, 0, 6, &HandBody::positions, &HandBody::setTargets, out);
                 break;
             case 0x04:  // joints 6..9
-                request ? out.push_back(frame(code, body_.positions(6, 4)))
-                        : body_.setTargets(6, payload(f));
+                readOrWrite(f, 6, 4, &HandBody::positions, &HandBody::setTargets, out);
                 break;
             case 0x02:
-                request ? out.push_back(frame(code, body_.torques(0, 5)))
-                        : body_.setTorques(0, payload(f));
+                readOrWrite(f, 0, 5, &HandBody::torques, &HandBody::setTorques, out);
                 break;
             case 0x03:
-                request ? out.push_back(frame(code, body_.torques(5, 5)))
-                        : body_.setTorques(5, payload(f));
+                readOrWrite(f, 5, 5, &HandBody::torques, &HandBody::setTorques, out);
                 break;
             case 0x05:
-                request ? out.push_back(frame(code, body_.speeds(0, 5)))
-                        : body_.setSpeeds(0, payload(f));
+                readOrWrite(f, 0, 5, &HandBody::speeds, &HandBody::setSpeeds, out);
                 break;
             case 0x06:
-                request ? out.push_back(frame(code, body_.speeds(5, 5)))
-                        : body_.setSpeeds(5, payload(f));
+                readOrWrite(f, 5, 5, &HandBody::speeds, &HandBody::setSpeeds, out);
                 break;
             case 0x20:
             case 0x21:
@@ -66,20 +59,14 @@ class TovinProtocol : public Protocol {
                 out.push_back(frame(code, body_.faults(5, 5)));
                 break;
             case 0x64:
-                out.push_back({0x64, 10, 1, 1,
-                               static_cast<std::uint8_t>(config_.handId == LEFT ? 'L' : 'R'),
-                               config_.softwareVersion, config_.hardwareVersion});
+                out.push_back(versionReport(10));
                 break;
             case 0xB1:
             case 0xB2:
             case 0xB3:
             case 0xB4:
             case 0xB5:
-                if (request) {
-                    answerSensorProbe(out);
-                } else {
-                    appendMatrixRows(code, code - 0xB1u, out);
-                }
+                answerMatrixCode(f, true, out);
                 break;
             default:
                 break;  // 0x09 and anything else: nothing to do

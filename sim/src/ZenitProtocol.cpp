@@ -2,6 +2,8 @@
 // per finger, six slots per finger; commands of speeds and torques come in the 25-joint order.
 #include "Protocol.h"
 
+#include <functional>
+
 namespace velmora {
 namespace sim {
 
@@ -18,8 +20,6 @@ constexpr int kSlotJoint[30] = {
     kNoJoint, 8, 3, 18, kNoJoint, 23,  //
     kNoJoint, 9, 4, 19, kNoJoint, 24,
 };
-
-using Reader = ByteVector (HandBody::*)(std::size_t, std::size_t) const;
 
 class ZenitProtocol : public Protocol {
   public:
@@ -52,12 +52,7 @@ class ZenitProtocol : public Protocol {
         } else if (code >= 0x90 && code <= 0x93) {
             out.push_back(frame(code, forcePerFinger(code - 0x90u)));
         } else if (code >= 0xB1 && code <= 0xB5) {
-            if (request) {
-                if (config_.sensor == SensorKind::Matrix)
-                    out.push_back({0xB1, 0x01, 0x02});
-            } else {
-                appendMatrixRows(code, code - 0xB1u, out);
-            }
+            answerMatrixCode(f, false, out);
         } else {
             handleDevice(f, out);
         }
@@ -70,10 +65,7 @@ class ZenitProtocol : public Protocol {
                 body_.setEnabled(f.size() < 2 || f[1] != 0);
                 break;
             case 0xB0:
-                out.push_back(
-                    {0xB0, static_cast<std::uint8_t>(config_.sensor == SensorKind::Matrix    ? 2
-                                                     : config_.sensor == SensorKind::Summary ? 1
-                                                                                             : 0)});
+                out.push_back({0xB0, sensorKind()});
                 break;
             case 0xC0:
                 out.push_back({0xC0, 0x5A, 0x4E, 0x54, 0x00, 0x02, 0x19, 0x07});
@@ -99,7 +91,7 @@ class ZenitProtocol : public Protocol {
 
     // The finger's six state slots of a per-joint quantity; slots without a joint are 0.
     ByteVector fingerSlots(std::size_t finger, Reader read) const {
-        const ByteVector all = (body_.*read)(0, body_.joints());
+        const ByteVector all = std::invoke(read, body_, 0, body_.joints());
         ByteVector slots(kSlotsPerFinger, 0);
         for (std::size_t s = 0; s < kSlotsPerFinger; ++s) {
             const int joint = kSlotJoint[finger * kSlotsPerFinger + s];
