@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iomanip>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -38,6 +40,7 @@ constexpr auto kDiagnosticsPeriod = 1s;
 // Longest wait between two looks at the stop flag.
 constexpr auto kStopPoll = 50ms;
 constexpr std::uint32_t kCommandBatch = 16;
+constexpr auto kGoodbyeLinger = 50ms;
 
 // diagnostic_msgs/DiagnosticStatus levels.
 enum Level : std::uint8_t { kOk = 0, kWarn = 1, kError = 2, kStale = 3 };
@@ -67,18 +70,21 @@ char* text(const std::string& s) {
 /// (best effort, keep last 5), diagnostics and commands reliable, keep last 10; all volatile.
 class DdsLink {
   public:
-    DdsLink(std::uint32_t domain, const std::string& ns) {
-        participant_ = checked(dds_create_participant(domain, nullptr, nullptr),
-                               "DDS participant in domain " + std::to_string(domain));
+    DdsLink(std::uint32_t domain, const std::string& ns, std::ostream& err) : err_(err) {
+        // A domain of our own outlives the participant long enough for its goodbye to leave;
+        // where the process already runs this domain, that one does.
+        const char* config = std::getenv("CYCLONEDDS_URI");
+        domain_ = dds_create_domain(domain, config ? config : "");
+        participant_ = dds_create_participant(domain, nullptr, nullptr);
         try {
+            checked(participant_, "DDS participant in domain " + std::to_string(domain));
             create(ns);
         } catch (...) {
-            dds_delete(participant_);
+            close();
             throw;
         }
     }
-    // Deleting the participant deletes everything it holds and tells the other participants.
-    ~DdsLink() { dds_delete(participant_); }
+    ~DdsLink() { close(); }
     DdsLink(const DdsLink&) = delete;
     DdsLink& operator=(const DdsLink&) = delete;
 
@@ -141,7 +147,12 @@ class DdsLink {
         }
     }
 
-    std::string writeErrors() const { return lastWriteError_; }
+    /// Writers of joint commands this participant has matched.
+    std::uint32_t commandPublishers() const {
+        dds_subscription_matched_status_t status{};
+        dds_get_subscription_matched_status(commands_, &status);
+        return status.current_count;
+    }
 
   private:
     void create(const std::string& ns) {
@@ -176,6 +187,17 @@ class DdsLink {
                                      dds_strretcode(rc));
     }
 
+    // Deleting the participant deletes everything it holds and tells the other participants
+    // it left; the message goes out from the domain's own thread.
+    void close() {
+        if (participant_ > 0)
+            dds_delete(participant_);
+        if (domain_ > 0) {
+            std::this_thread::sleep_for(kGoodbyeLinger);
+            dds_delete(domain_);
+        }
+    }
+
     static dds_qos_t* qos(bool reliable, std::int32_t depth) {
         dds_qos_t* q = dds_create_qos();
         dds_qset_reliability(q, reliable ? DDS_RELIABILITY_RELIABLE : DDS_RELIABILITY_BEST_EFFORT,
@@ -189,10 +211,14 @@ class DdsLink {
     }
 
     void write(dds_entity_t writer, const void* sample, const char* what) {
-        if (const dds_return_t rc = dds_write(writer, sample); rc < 0)
-            lastWriteError_ = std::string("cannot publish ") + what + ": " + dds_strretcode(rc);
+        if (const dds_return_t rc = dds_write(writer, sample); rc < 0 && !writeFailed_) {
+            writeFailed_ = true;  // once: a failing writer would fill the log at the rate
+            err_ << "velmora bridge: cannot publish " << what << ": " << dds_strretcode(rc)
+                 << std::endl;
+        }
     }
 
+    dds_entity_t domain_ = 0;
     dds_entity_t participant_ = 0;
     dds_entity_t jointStates_ = 0;
     dds_entity_t diagnostics_ = 0;
@@ -200,7 +226,8 @@ class DdsLink {
     dds_entity_t waitset_ = 0;
     std::vector<char*> names_;
     const std::string empty_;
-    std::string lastWriteError_;
+    std::ostream& err_;
+    bool writeFailed_ = false;
 };
 
 /// How the hand is doing, for the diagnostics.
@@ -295,7 +322,7 @@ class Bridge {
         const auto timeout =
             std::max(20ms, std::chrono::duration_cast<std::chrono::milliseconds>(period));
         hand_ = std::make_unique<HandLink>(std::move(created), timeout);
-        dds_ = std::make_unique<DdsLink>(options_.domain, options_.ns);
+        dds_ = std::make_unique<DdsLink>(options_.domain, options_.ns, err_);
     }
 
     void run(const std::atomic<bool>& stop) {
@@ -331,6 +358,11 @@ class Bridge {
             if (now >= nextDiagnostics) {
                 publishDiagnostics(Clock::now() - start);
                 nextDiagnostics += kDiagnosticsPeriod;
+            }
+            if (const std::uint32_t n = dds_->commandPublishers(); n != commandPublishers_) {
+                commandPublishers_ = n;
+                out_ << "velmora bridge: " << n << " joint command publisher" << (n == 1 ? "" : "s")
+                     << std::endl;
             }
             const auto wake = std::min({nextState, nextDiagnostics, now + kStopPoll});
             if (dds_->waitForCommand(wake - Clock::now()))
@@ -424,6 +456,7 @@ class Bridge {
     std::uint64_t lateTicks_ = 0;
     std::uint64_t commandsApplied_ = 0;
     std::uint64_t commandsRefused_ = 0;
+    std::uint32_t commandPublishers_ = 0;
 };
 
 std::vector<std::string> namesFromFile(const std::string& path) {
