@@ -17,7 +17,7 @@ namespace {
 
 using bridge::BridgeOptions;
 
-constexpr std::uint8_t kOk = 0, kWarn = 1;
+constexpr std::uint8_t kOk = 0, kWarn = 1, kStale = 3;
 
 struct Limits {
     std::vector<double> min, max;
@@ -234,6 +234,25 @@ TEST_F(BridgeInterop, DiagnosticsDescribeTheHandOnceASecond) {
                 return last.level() == kWarn;
         }
         return false;
+    }));
+}
+
+TEST_F(BridgeInterop, DiagnosticsTurnStaleWhenTheHandFallsSilent) {
+    start(139);
+    ASSERT_TRUE(eventually([&] {
+        const auto all = diagnostics_->messages();
+        return !all.empty() && all.back().status()[0].level() == kOk;
+    })) << bridge_->err.text();
+    simulated_->setSilent(true);
+    ASSERT_TRUE(
+        eventually([&] { return diagnostics_->messages().back().status()[0].level() == kStale; }));
+    EXPECT_EQ(diagnostics_->messages().back().status()[0].message(), "the hand is not answering");
+    const std::size_t during = states_->size();
+
+    simulated_->setSilent(false);
+    EXPECT_TRUE(eventually([&] {
+        return diagnostics_->messages().back().status()[0].level() == kOk &&
+               states_->size() > during + 2;
     }));
 }
 

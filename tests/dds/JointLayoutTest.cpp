@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "BridgeTesting.h"
+#include "Diagnosis.h"
 #include "JointLayout.h"
 
 namespace velmora::bridge {
@@ -131,6 +132,36 @@ TEST(JointLayout, CommandsMapOntoTheSlots) {
         EXPECT_NE(c.error.find(b.error), std::string::npos) << c.error;
     }
     EXPECT_TRUE(publishedAngles(zenit, RadianVector(10, 0.0)).empty());
+}
+
+TEST(Diagnosis, FollowsTheHandsHealth) {
+    using namespace std::chrono_literals;
+    auto health = [](bool up, std::optional<std::chrono::nanoseconds> age) {
+        hand::HandHealth h;
+        h.channelUp = up;
+        h.lastFrameAge = age;
+        return h;
+    };
+    struct Case {
+        hand::HandHealth health;
+        bool answered, faults;
+        Level level;
+    };
+    const std::vector<Case> cases = {
+        {health(true, 10ms), true, false, kOk},
+        {health(true, 10ms), true, true, kWarn},
+        {health(true, 10ms), false, false, kStale},  // the latest read timed out
+        {health(true, 600ms), true, false, kStale},
+        {health(true, std::nullopt), true, false, kStale},  // never heard from
+        {health(true, 500ms), true, false, kOk},            // at the limit
+        {health(false, 10ms), true, false, kError},
+        {health(false, std::nullopt), false, true, kError},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Diagnosis d = diagnose(cases[i].health, cases[i].answered, cases[i].faults, 500ms);
+        EXPECT_EQ(d.level, cases[i].level) << "case " << i << ": " << d.message;
+        EXPECT_FALSE(d.message.empty());
+    }
 }
 
 TEST(BridgeOptions, RefusedWithOneLineAndStatusOne) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iomanip>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "Diagnosis.h"
 #include "JointLayout.h"
 #include "RosMessages.h"
 #include "velmora/HandException.h"
@@ -41,9 +43,8 @@ constexpr auto kDiagnosticsPeriod = 1s;
 constexpr auto kStopPoll = 50ms;
 constexpr std::uint32_t kCommandBatch = 16;
 constexpr auto kGoodbyeLinger = 50ms;
-
-// diagnostic_msgs/DiagnosticStatus levels.
-enum Level : std::uint8_t { kOk = 0, kWarn = 1, kError = 2, kStale = 3 };
+constexpr std::chrono::milliseconds kShortestRead{20};
+constexpr std::chrono::milliseconds kShortestSilence{500};
 
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
@@ -230,41 +231,61 @@ class DdsLink {
     bool writeFailed_ = false;
 };
 
-/// How the hand is doing, for the diagnostics.
-struct HandCondition {
-    Level level = kOk;
-    std::string message;
-    KeyValues values;
-};
-
-/// What the bridge asks of the hand: its joint angles and how it is answering.
+/// What the bridge asks of the hand: its joint angles, and how it is answering.
 class HandLink {
   public:
-    HandLink(std::unique_ptr<hand::IHand> hand, std::chrono::milliseconds readTimeout)
-        : hand_(std::move(hand)), readTimeout_(readTimeout) {}
+    /// `readTimeout`: how long a read waits for the hand's answers; `staleAfter`: silence
+    /// after which the hand counts as no longer answering.
+    HandLink(std::unique_ptr<hand::IHand> hand, std::chrono::milliseconds readTimeout,
+             std::chrono::milliseconds staleAfter)
+        : hand_(std::move(hand)), readTimeout_(readTimeout), staleAfter_(staleAfter) {}
 
     hand::IHand& hand() { return *hand_; }
 
-    /// The joint angles (full slot vector) of a reply to this read; nothing when the hand gave
-    /// none in time.
+    /// The joint angles (full slot vector) from the hand's answers to this read's own
+    /// requests; nothing when they did not all come in time.
     std::optional<RadianVector> readAngles() {
-        RadianVector angles = hand_->getCurrentStatusArc();
+        RadianVector angles;
+        try {
+            angles = hand_->readStateArc(readTimeout_);
+        } catch (const HandTimeoutException&) {
+            ++readTimeouts_;
+        }
+        // Empty also where the angle tables refuse the reply's length.
         lastReadAnswered_ = !angles.empty();
         if (!lastReadAnswered_)
             return std::nullopt;
         return angles;
     }
 
-    HandCondition condition() const {
-        if (!lastReadAnswered_)
-            return {kStale, "the hand is not answering", {}};
-        return {kOk, "replies fresh", {}};
+    /// Counters of the link to the hand; `staleAfter()` of silence makes it stale.
+    hand::HandHealth health() const { return hand_->health(); }
+    bool lastReadAnswered() const { return lastReadAnswered_; }
+    std::chrono::milliseconds staleAfter() const { return staleAfter_; }
+
+    KeyValues healthValues(const hand::HandHealth& health) const {
+        KeyValues v;
+        v.emplace_back("frames received", std::to_string(health.framesReceived));
+        v.emplace_back("frames ignored", std::to_string(health.framesIgnored));
+        v.emplace_back("send failures", std::to_string(health.sendFailures));
+        v.emplace_back("receive errors", std::to_string(health.receiveErrors));
+        v.emplace_back("reconnects", std::to_string(health.reconnects));
+        v.emplace_back("state read time-outs", std::to_string(readTimeouts_));
+        v.emplace_back("last frame age (ms)",
+                       health.lastFrameAge
+                           ? std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                *health.lastFrameAge)
+                                                .count())
+                           : "none");
+        return v;
     }
 
   private:
     std::unique_ptr<hand::IHand> hand_;
-    std::chrono::milliseconds readTimeout_;
+    const std::chrono::milliseconds readTimeout_;
+    const std::chrono::milliseconds staleAfter_;
     bool lastReadAnswered_ = false;
+    std::uint64_t readTimeouts_ = 0;
 };
 
 /// One of the hand's per-motor readings as key/values; nothing when the model lacks it.
@@ -317,11 +338,18 @@ class Bridge {
                                         "': give a CAN interface (can0, vcan0, ...) or "
                                         "virtual:can...");
         }
-        // A read waits at most one publishing period, and never less than the hand needs.
-        const auto period = std::chrono::duration<double>(1.0 / options_.rate);
-        const auto timeout =
-            std::max(20ms, std::chrono::duration_cast<std::chrono::milliseconds>(period));
-        hand_ = std::make_unique<HandLink>(std::move(created), timeout);
+        // A read waits at most one publishing period, and never less than the hand needs to
+        // answer a few paced requests. Between two reads (or two diagnostics, which request
+        // temperatures and faults each second) the hand is silent for at most one period.
+        const auto period = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::duration<double>(1.0 / options_.rate));
+        const auto timeout = std::max(kShortestRead, period);
+        const auto staleAfter =
+            std::max(kShortestSilence, std::min(period, std::chrono::milliseconds(1000)) * 3 / 2);
+        hand_ = std::make_unique<HandLink>(std::move(created), timeout, staleAfter);
+        // The first diagnostics then carry readings.
+        primeReading([this] { return hand_->hand().getTemperature(); });
+        primeReading([this] { return hand_->hand().getFaultCode(); });
         dds_ = std::make_unique<DdsLink>(options_.domain, options_.ns, err_);
     }
 
@@ -374,6 +402,13 @@ class Bridge {
     }
 
   private:
+    static void primeReading(const std::function<ByteVector()>& request) {
+        try {
+            request();
+        } catch (const UnsupportedFeatureException&) {
+        }
+    }
+
     std::string channel() const {
         if (options_.channel.empty())
             return std::string("virtual:can-bridge-") + layout_.side;
@@ -393,14 +428,12 @@ class Bridge {
     }
 
     void publishDiagnostics(Clock::duration running) {
-        HandCondition condition = hand_->condition();
-        KeyValues& values = condition.values;
+        const hand::HandHealth health = hand_->health();
+        KeyValues values = hand_->healthValues(health);
         addReading(values, "temperature", false, [this] { return hand_->hand().getTemperature(); });
         addReading(values, "fault", true, [this] { return hand_->hand().getFaultCode(); });
-        if (condition.level == kOk && anyFault(values)) {
-            condition.level = kWarn;
-            condition.message = "the hand reports faults";
-        }
+        const Diagnosis diagnosis =
+            diagnose(health, hand_->lastReadAnswered(), anyFault(values), hand_->staleAfter());
         const double seconds = std::chrono::duration<double>(running).count();
         values.emplace_back("joint states published", std::to_string(statesPublished_));
         values.emplace_back("joint state rate (Hz)",
@@ -413,9 +446,9 @@ class Bridge {
             id << "0x" << std::hex << options_.side;
             return id.str();
         }();
-        dds_->publishDiagnostics(condition.level,
+        dds_->publishDiagnostics(diagnosis.level,
                                  "velmora bridge: " + (options_.ns.empty() ? "/" : options_.ns),
-                                 condition.message,
+                                 diagnosis.message,
                                  sim::modelName(options_.model) + " " + layout_.side + " hand " +
                                      hex + " on " + channel(),
                                  values);
