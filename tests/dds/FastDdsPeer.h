@@ -70,8 +70,10 @@ class Inbox : public fdds::DataReaderListener {
         messages_.clear();
     }
 
-  private:
+  protected:
     mutable std::mutex mutex_;
+
+  private:
     std::vector<Message> messages_;
 };
 
@@ -121,6 +123,11 @@ class FastDdsPeer : public fdds::DomainParticipantListener {
         auto& result = *inbox;
         jointInboxes_.push_back(std::move(inbox));
         return result;
+    }
+
+    /// The same, delivering to a listener of the caller's.
+    void subscribeJointStates(const std::string& topic, fdds::DataReaderListener& listener) {
+        read(topic, jointStateType_.get_type_name(), false, listener);
     }
 
     /// Subscribes to rt/diagnostics, reliable, keep last 10.
