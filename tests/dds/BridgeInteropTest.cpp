@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 
 #include "BridgeTesting.h"
 #include "FastDdsPeer.h"
@@ -283,6 +284,15 @@ TEST(BridgeOnTheNetwork, TwoHandsShareADomainUnderTheirNamespaces) {
     options.model = MARLO;
     options.side = RIGHT;
     options.ns = "lab/right";
+    const std::vector<std::string> names = {"thumb_rot", "thumb",  "index", "middle",
+                                            "ring",      "little", "palm"};
+    options.jointNamesFile = ::testing::TempDir() + "marlo_joint_names";
+    {
+        std::ofstream file(options.jointNamesFile);
+        file << "# 7-joint hand\n";
+        for (const std::string& name : names)
+            file << name << "\n";
+    }
     RunningBridge rightBridge(options);
 
     ASSERT_TRUE(eventually([&] { return left.size() >= 2 && right.size() >= 2; }))
@@ -290,7 +300,7 @@ TEST(BridgeOnTheNetwork, TwoHandsShareADomainUnderTheirNamespaces) {
     EXPECT_EQ(left.messages().back().position(), range_to_arc(20, "left", ByteVector(20, 255)));
     EXPECT_EQ(right.messages().back().position(), range_to_arc(7, "right", ByteVector(7, 255)));
     EXPECT_EQ(left.messages().back().name().size(), 20u);
-    EXPECT_EQ(right.messages().back().name().size(), 7u);
+    EXPECT_EQ(right.messages().back().name(), names);
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ constexpr auto kDiagnosticsPeriod = 1s;
 constexpr auto kStopPoll = 50ms;
 constexpr std::uint32_t kCommandBatch = 16;
 constexpr auto kGoodbyeLinger = 50ms;
-constexpr std::chrono::milliseconds kShortestRead{20};
+constexpr std::chrono::milliseconds kShortestRead{100};
+constexpr std::chrono::milliseconds kLongestRead{200};
 constexpr std::chrono::milliseconds kShortestSilence{500};
 
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
@@ -338,12 +339,13 @@ class Bridge {
                                         "': give a CAN interface (can0, vcan0, ...) or "
                                         "virtual:can...");
         }
-        // A read waits at most one publishing period, and never less than the hand needs to
-        // answer a few paced requests. Between two reads (or two diagnostics, which request
-        // temperatures and faults each second) the hand is silent for at most one period.
+        // A read waits about one publishing period: never less than the largest hand needs
+        // for its paced requests, never so long that Ctrl-C waits. Between two reads (or two
+        // diagnostics, which request temperatures and faults each second) the hand is silent
+        // for at most one period.
         const auto period = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::duration<double>(1.0 / options_.rate));
-        const auto timeout = std::max(kShortestRead, period);
+        const auto timeout = std::clamp(period, kShortestRead, kLongestRead);
         const auto staleAfter =
             std::max(kShortestSilence, std::min(period, std::chrono::milliseconds(1000)) * 3 / 2);
         hand_ = std::make_unique<HandLink>(std::move(created), timeout, staleAfter);
