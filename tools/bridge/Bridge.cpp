@@ -521,7 +521,12 @@ int runBridge(const BridgeOptions& given, std::ostream& out, std::ostream& err,
         err << "velmora bridge: " << e.what() << std::endl;
         return 1;
     }
-    bridge->run(stop);
+    try {
+        bridge->run(stop);
+    } catch (const std::exception& e) {
+        err << "velmora bridge: stopped by an error: " << e.what() << std::endl;
+        return 1;
+    }
     return 0;
 }
 

@@ -31,7 +31,7 @@ struct BridgeOptions {
 /// Joint states and diagnostics of one hand as ROS 2 topics over DDS, and joint commands from
 /// the network, until `stop` is set (or `seconds` have passed). Progress goes to `out`, refused
 /// options and commands to `err`, one line each. Returns 0 after a clean stop, 1 when the
-/// bridge could not start.
+/// bridge could not start or an error stopped it.
 int runBridge(const BridgeOptions& options, std::ostream& out, std::ostream& err,
               const std::atomic<bool>& stop);
 
