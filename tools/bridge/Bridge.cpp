@@ -381,8 +381,9 @@ class Bridge {
                 nextState += period;
                 now = Clock::now();
                 if (nextState <= now) {
+                    // The hand is slower than the rate: read again at once, and count it.
                     ++lateTicks_;
-                    nextState = now + period;
+                    nextState = now;
                 }
             }
             if (now >= nextDiagnostics) {
