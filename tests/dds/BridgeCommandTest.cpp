@@ -25,8 +25,8 @@ CliResult velmora(std::vector<std::string> args) {
 
 TEST(BridgeCommand, RunsASimulatedHandAndStops) {
     useLoopbackOnly();
-    const CliResult run = velmora({"bridge", "--model", "marlo", "--side", "left", "--sim", "--seconds",
-                             "0.5", "--domain", "143"});
+    const CliResult run = velmora({"bridge", "--model", "marlo", "--side", "left", "--sim",
+                                   "--seconds", "0.5", "--domain", "143"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("velmora bridge: marlo left hand on virtual:can-bridge-left "
                            "(simulated), DDS domain 143"),
