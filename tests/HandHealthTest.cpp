@@ -107,6 +107,17 @@ TEST_F(HandHealthTest, FreshReadReturnsOnlyAnswersToItsOwnRequests) {
     EXPECT_EQ(read.get(), (ByteVector{2, 2, 2, 2, 2, 2, 3, 3, 3, 3}));
 }
 
+TEST_F(HandHealthTest, AReplyTooShortToFillTheReadingIsAskedForAgain) {
+    open();
+    auto read = startRead(peer, 2, [&] { return hand->readState(5000ms); });
+    peer.reply({0x01, 1, 2, 3, 4, 5});  // a value short
+    peer.reply({0x04, 7, 8, 9, 10});
+    EXPECT_EQ(peer.take(2), (Frames{{0x01}, {0x04}})) << "asked again";
+    peer.reply({0x01, 1, 2, 3, 4, 5, 6});
+    peer.reply({0x04, 7, 8, 9, 10});
+    EXPECT_EQ(read.get(), sequence(1, 10));
+}
+
 TEST_F(HandHealthTest, SilentHandTimesOutNamingTheMissingReplies) {
     open();
     peer.reply({0x01, 1, 2, 3, 4, 5, 6});  // half of the positions, before the call

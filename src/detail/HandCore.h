@@ -24,11 +24,13 @@ namespace hand {
 namespace detail {
 
 /// How a hand answers one kind of fresh reading: the requests the matching getter sends, the
-/// reply codes that make the reading complete, and how the getter shapes those replies.
+/// reply codes that make the reading complete, how the getter shapes those replies, and how
+/// many values a whole reading holds (0: any number but none).
 struct FreshReading {
     std::function<void()> request;
     std::vector<std::uint8_t> replies;
     std::function<ByteVector(const ReplyCaches::View&)> shape;
+    std::size_t values = 0;
 };
 
 /// What every hand model is built on: the channel to one hand, the receive thread that hands
@@ -125,7 +127,7 @@ class HandCoreAccess {
 
 /// The common fresh reading: the requests of `codes` in order (only while `sendWhen` holds,
 /// when given), and the values of their replies joined in that order.
-FreshReading joinedReading(HandCore& core, std::vector<std::uint8_t> codes,
+FreshReading joinedReading(HandCore& core, std::vector<std::uint8_t> codes, std::size_t values = 0,
                            std::function<bool()> sendWhen = {});
 
 /// A frame: the command code followed by the values in [first, last).

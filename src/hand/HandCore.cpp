@@ -142,23 +142,31 @@ ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout) 
         throw UnsupportedFeatureException(std::string("readFresh(") + readingName(what) + ")");
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    // Counted before the requests leave, so that only their answers (or later reports) count.
-    const std::vector<std::uint64_t> before = caches.replyCounts(reading->replies);
-    reading->request();
-    const std::vector<std::uint8_t> missing =
-        caches.waitForReplies(reading->replies, before, deadline);
-    if (!missing.empty()) {
-        std::string text = caches.closing()
-                               ? "Hand " + hex(handId_) + " was closed before it replied: missing"
-                               : "No fresh reply from hand " + hex(handId_) + " within " +
-                                     std::to_string(timeout.count()) + " ms: missing";
-        for (std::size_t i = 0; i < missing.size(); ++i) {
-            text += (i == 0 ? " " : ", ") + hex(missing[i]);
+    // A reply too short to fill the reading is not an answer: the hand is asked again, until
+    // the deadline.
+    while (true) {
+        // Counted before the requests leave, so that only their answers (or later reports)
+        // count.
+        const std::vector<std::uint64_t> before = caches.replyCounts(reading->replies);
+        reading->request();
+        const std::vector<std::uint8_t> missing =
+            caches.waitForReplies(reading->replies, before, deadline);
+        if (!missing.empty()) {
+            std::string text =
+                caches.closing() ? "Hand " + hex(handId_) + " was closed before it replied: missing"
+                                 : "No fresh reply from hand " + hex(handId_) + " within " +
+                                       std::to_string(timeout.count()) + " ms: missing";
+            for (std::size_t i = 0; i < missing.size(); ++i) {
+                text += (i == 0 ? " " : ", ") + hex(missing[i]);
+            }
+            throw HandTimeoutException(text);
         }
-        throw HandTimeoutException(text);
+        ByteVector values = caches.lockedReplies(
+            [&](const ReplyCaches::View& replies) { return reading->shape(replies); });
+        if (!values.empty() && (reading->values == 0 || values.size() == reading->values)) {
+            return values;
+        }
     }
-    return caches.lockedReplies(
-        [&](const ReplyCaches::View& replies) { return reading->shape(replies); });
 }
 
 RadianVector HandCore::toAngles(const ByteVector& positions) const {
@@ -193,9 +201,10 @@ float HandCore::firmwareVersion() const {
     return own >= 0.0f ? own : Common::current_hand_version.load();
 }
 
-FreshReading joinedReading(HandCore& core, std::vector<std::uint8_t> codes,
+FreshReading joinedReading(HandCore& core, std::vector<std::uint8_t> codes, std::size_t values,
                            std::function<bool()> sendWhen) {
     FreshReading reading;
+    reading.values = values;
     reading.request = [&core, codes, sendWhen = std::move(sendWhen)] {
         if (!sendWhen || sendWhen()) {
             for (std::uint8_t code : codes) {

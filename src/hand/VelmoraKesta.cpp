@@ -73,6 +73,7 @@ KestaHand::KestaHand(std::uint32_t handId, const std::string& canChannel, int bi
             }
         };
         fresh.replies = {code};
+        fresh.values = kActuators;
         fresh.shape = [code](const detail::ReplyCaches::View& replies) {
             return replies.frame(code);
         };

@@ -34,9 +34,9 @@ constexpr auto kReplyWait = std::chrono::milliseconds(10);
 
 MarloHand::MarloHand(std::uint32_t handId, const std::string& canChannel, int bitrate)
     : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate, MARLO)) {
-    core_->defineReading(Reading::Positions, detail::joinedReading(*core_, {kPositions}));
-    core_->defineReading(Reading::Speeds, detail::joinedReading(*core_, {kSpeeds}));
-    core_->defineReading(Reading::Torques, detail::joinedReading(*core_, {kTorques}));
+    core_->defineReading(Reading::Positions, detail::joinedReading(*core_, {kPositions}, kJoints));
+    core_->defineReading(Reading::Speeds, detail::joinedReading(*core_, {kSpeeds}, kJoints));
+    core_->defineReading(Reading::Torques, detail::joinedReading(*core_, {kTorques}, kJoints));
     core_->defineReading(Reading::Temperatures, detail::joinedReading(*core_, {kTemperatures}));
     core_->defineReading(Reading::Faults, detail::joinedReading(*core_, {kFaults}));
     core_->setModelKey(kModelKey);

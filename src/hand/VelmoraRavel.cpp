@@ -43,9 +43,10 @@ constexpr int kModelKey = 20;
 
 RavelHand::RavelHand(std::uint32_t handId, const std::string& canChannel, int bitrate)
     : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate, RAVEL)) {
-    core_->defineReading(Reading::Positions,
-                         detail::joinedReading(*core_, {kPositions0to4, kPositions5to9,
-                                                        kPositions10to14, kPositions15to19}));
+    core_->defineReading(
+        Reading::Positions,
+        detail::joinedReading(
+            *core_, {kPositions0to4, kPositions5to9, kPositions10to14, kPositions15to19}, kJoints));
     core_->defineReading(Reading::Speeds, detail::joinedReading(*core_, {kSpeeds}));
     core_->defineReading(Reading::Currents, detail::joinedReading(*core_, {kCurrents}));
     core_->defineReading(Reading::Faults, detail::joinedReading(*core_, {kFaults}));

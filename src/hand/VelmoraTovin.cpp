@@ -49,11 +49,12 @@ TovinHand::TovinHand(std::uint32_t handId, const std::string& canChannel, int bi
     };
     core_->defineReading(
         Reading::Positions,
-        detail::joinedReading(*core_, {kPositions0to5, kPositions6to9}, requested));
-    core_->defineReading(Reading::Speeds,
-                         detail::joinedReading(*core_, {kSpeeds0to4, kSpeeds5to9}, requested));
-    core_->defineReading(Reading::Torques,
-                         detail::joinedReading(*core_, {kTorques0to4, kTorques5to9}, requested));
+        detail::joinedReading(*core_, {kPositions0to5, kPositions6to9}, kJoints, requested));
+    core_->defineReading(Reading::Speeds, detail::joinedReading(*core_, {kSpeeds0to4, kSpeeds5to9},
+                                                                kJoints, requested));
+    core_->defineReading(
+        Reading::Torques,
+        detail::joinedReading(*core_, {kTorques0to4, kTorques5to9}, kJoints, requested));
     core_->defineReading(Reading::Temperatures,
                          detail::joinedReading(*core_, {kTemperaturesA, kTemperaturesB}));
     core_->defineReading(Reading::Faults, detail::joinedReading(*core_, {kFaultsA, kFaultsB}));

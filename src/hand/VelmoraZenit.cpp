@@ -108,6 +108,7 @@ ZenitHand::ZenitHand(std::uint32_t handId, const std::string& canChannel, int bi
         detail::FreshReading fresh = detail::joinedReading(
             *core_,
             {first, offset(first, 1), offset(first, 2), offset(first, 3), offset(first, 4)});
+        fresh.values = jointOrder ? kJoints : 0;
         fresh.shape = [this, first, jointOrder](const detail::ReplyCaches::View& replies) {
             return familyValues(*this, replies, first, jointOrder);
         };
