@@ -1,5 +1,8 @@
 #include "Convert.h"
 
+#include <pybind11/chrono.h>
+
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -99,6 +102,29 @@ RadianVector toRadians(const py::handle& values, const char* name) {
         out.push_back(value);
     }
     return out;
+}
+
+std::chrono::milliseconds toMilliseconds(const py::handle& value, const char* name) {
+    double seconds = 0;
+    if (py::isinstance(value, py::module_::import("datetime").attr("timedelta"))) {
+        seconds = value.attr("total_seconds")().cast<double>();
+    } else if (PyNumber_Check(value.ptr()) && !py::isinstance<py::bool_>(value)) {
+        seconds = PyFloat_AsDouble(value.ptr());
+        if (seconds == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            throw py::type_error(std::string(name) + " must be a timedelta or seconds, not " +
+                                 typeName(value));
+        }
+    } else {
+        throw py::type_error(std::string(name) + " must be a timedelta or seconds, not " +
+                             typeName(value));
+    }
+    // A day is far beyond any wait on a hand, and keeps the conversion exact.
+    if (!(seconds >= 0 && seconds <= 86400)) {
+        throw py::value_error(std::string(name) + " must be 0 .. 86400 seconds, not " +
+                              py::repr(value).cast<std::string>());
+    }
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
 }
 
 py::array_t<std::uint8_t> toArray(const ByteVector& values) {

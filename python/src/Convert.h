@@ -3,6 +3,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -21,6 +22,10 @@ ByteVector toBytes(const py::handle& values, const char* name);
 /// Radians from any sequence or 1-D array of numbers (TypeError otherwise).
 RadianVector toRadians(const py::handle& values, const char* name);
 
+/// A time-out or delay from a datetime.timedelta or a number of seconds (int or float), rounded
+/// to the millisecond. ValueError for a negative, NaN or absurdly long one.
+std::chrono::milliseconds toMilliseconds(const py::handle& value, const char* name);
+
 py::array_t<std::uint8_t> toArray(const ByteVector& values);
 py::array_t<double> toArray(const RadianVector& values);
 /// Rows of equal length as a 2-D array; ragged rows as a list of 1-D arrays.
@@ -29,12 +34,26 @@ py::object toArray(const ByteMatrix& rows);
 /// entry per finger, each as toArray(ByteMatrix).
 py::object toArray(const ForceData& fingers);
 
+/// Releases the GIL for its lifetime, as py::gil_scoped_release, but lets a thread of a finishing
+/// interpreter end: CPython ends a daemon thread that takes the GIL back during shutdown by
+/// unwinding its stack, which a noexcept destructor would turn into std::terminate.
+class GilRelease {
+  public:
+    GilRelease() : state_(PyEval_SaveThread()) {}
+    ~GilRelease() noexcept(false) { PyEval_RestoreThread(state_); }
+    GilRelease(const GilRelease&) = delete;
+    GilRelease& operator=(const GilRelease&) = delete;
+
+  private:
+    PyThreadState* state_;
+};
+
 /// Deletes with the GIL released: destroying a hand or a simulated hand joins its threads, and
 /// a thread of the hand may be waiting for the GIL to hand a message to a Python sink.
 struct ReleaseGilDelete {
     template <class T>
     void operator()(T* object) const {
-        py::gil_scoped_release release;
+        GilRelease release;
         delete object;
     }
 };
@@ -45,7 +64,7 @@ using Holder = std::unique_ptr<T, ReleaseGilDelete>;
 /// requests to the hand take some time).
 template <class T, class... Args>
 Holder<T> makeReleased(Args&&... args) {
-    py::gil_scoped_release release;
+    GilRelease release;
     return Holder<T>(new T(std::forward<Args>(args)...));
 }
 

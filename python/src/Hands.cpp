@@ -46,7 +46,7 @@ auto fetch(R (C::*method)()) {
     return [method](C& self) {
         R result;
         {
-            py::gil_scoped_release release;
+            GilRelease release;
             result = (self.*method)();
         }
         return out(result);
@@ -57,7 +57,7 @@ template <class C>
 auto putBytes(void (C::*method)(const ByteVector&), const char* name) {
     return [method, name](C& self, const py::object& values) {
         const ByteVector bytes = toBytes(values, name);
-        py::gil_scoped_release release;
+        GilRelease release;
         (self.*method)(bytes);
     };
 }
@@ -66,7 +66,7 @@ template <class C>
 auto putRadians(void (C::*method)(const RadianVector&), const char* name) {
     return [method, name](C& self, const py::object& values) {
         const RadianVector radians = toRadians(values, name);
-        py::gil_scoped_release release;
+        GilRelease release;
         (self.*method)(radians);
     };
 }
@@ -74,7 +74,7 @@ auto putRadians(void (C::*method)(const RadianVector&), const char* name) {
 template <class C>
 auto act(void (C::*method)()) {
     return [method](C& self) {
-        py::gil_scoped_release release;
+        GilRelease release;
         (self.*method)();
     };
 }
@@ -141,40 +141,43 @@ void bindApi(py::module_& m) {
         .def("clear_fault_code", putBytes(&Api::clearFaultCode, "codes"), py::arg("codes"))
         .def("set_enable", putBytes(&Api::setEnable, "motors"), py::arg("motors"))
         .def("set_disable", putBytes(&Api::setDisable, "motors"), py::arg("motors"))
-        .def("health", &Api::health, py::call_guard<py::gil_scoped_release>())
+        .def("health", &Api::health, py::call_guard<GilRelease>())
         .def(
             "read_state",
-            [](Api& self, milliseconds timeout) {
+            [](Api& self, const py::object& timeoutArg) {
+                const milliseconds timeout = toMilliseconds(timeoutArg, "timeout");
                 ByteVector state;
                 {
-                    py::gil_scoped_release release;
+                    GilRelease release;
                     state = self.readState(timeout);
                 }
                 return toArray(state);
             },
-            py::arg("timeout") = Api::kDefaultReadTimeout)
+            py::arg("timeout") = py::cast(Api::kDefaultReadTimeout))
         .def(
             "read_state_arc",
-            [](Api& self, milliseconds timeout) {
+            [](Api& self, const py::object& timeoutArg) {
+                const milliseconds timeout = toMilliseconds(timeoutArg, "timeout");
                 RadianVector state;
                 {
-                    py::gil_scoped_release release;
+                    GilRelease release;
                     state = self.readStateArc(timeout);
                 }
                 return toArray(state);
             },
-            py::arg("timeout") = Api::kDefaultReadTimeout)
+            py::arg("timeout") = py::cast(Api::kDefaultReadTimeout))
         .def(
             "read_fresh",
-            [](Api& self, hand::Reading what, milliseconds timeout) {
+            [](Api& self, hand::Reading what, const py::object& timeoutArg) {
+                const milliseconds timeout = toMilliseconds(timeoutArg, "timeout");
                 ByteVector values;
                 {
-                    py::gil_scoped_release release;
+                    GilRelease release;
                     values = self.readFresh(what, timeout);
                 }
                 return toArray(values);
             },
-            py::arg("what"), py::arg("timeout") = Api::kDefaultReadTimeout)
+            py::arg("what"), py::arg("timeout") = py::cast(Api::kDefaultReadTimeout))
         .def_property_readonly_static(
             "DEFAULT_READ_TIMEOUT", [](const py::object&) { return Api::kDefaultReadTimeout; });
 }
@@ -197,7 +200,7 @@ void bindInterface(py::module_& m) {
             [](IHand& self, std::int32_t which) {
                 ByteMatrix rows;
                 {
-                    py::gil_scoped_release release;
+                    GilRelease release;
                     rows = self.getForce(which);
                 }
                 return out(rows);
@@ -238,15 +241,16 @@ void bindInterface(py::module_& m) {
             },
             py::arg("first"), py::arg("second"))
         .def("get_current_time", fetch(&IHand::getCurrentTime))
-        .def("health", &IHand::health, py::call_guard<py::gil_scoped_release>())
+        .def("health", &IHand::health, py::call_guard<GilRelease>())
         .def("reply_age", &IHand::replyAge, py::arg("code"),
-             py::call_guard<py::gil_scoped_release>())
+             py::call_guard<GilRelease>())
         .def(
             "read_fresh",
-            [](IHand& self, hand::Reading what, milliseconds timeout) {
+            [](IHand& self, hand::Reading what, const py::object& timeoutArg) {
+                const milliseconds timeout = toMilliseconds(timeoutArg, "timeout");
                 ByteVector values;
                 {
-                    py::gil_scoped_release release;
+                    GilRelease release;
                     values = self.readFresh(what, timeout);
                 }
                 return toArray(values);
@@ -254,10 +258,11 @@ void bindInterface(py::module_& m) {
             py::arg("what"), py::arg("timeout"))
         .def(
             "read_state",
-            [](IHand& self, milliseconds timeout) {
+            [](IHand& self, const py::object& timeoutArg) {
+                const milliseconds timeout = toMilliseconds(timeoutArg, "timeout");
                 ByteVector values;
                 {
-                    py::gil_scoped_release release;
+                    GilRelease release;
                     values = self.readState(timeout);
                 }
                 return toArray(values);
@@ -265,10 +270,11 @@ void bindInterface(py::module_& m) {
             py::arg("timeout"))
         .def(
             "read_state_arc",
-            [](IHand& self, milliseconds timeout) {
+            [](IHand& self, const py::object& timeoutArg) {
+                const milliseconds timeout = toMilliseconds(timeoutArg, "timeout");
                 RadianVector values;
                 {
-                    py::gil_scoped_release release;
+                    GilRelease release;
                     values = self.readStateArc(timeout);
                 }
                 return toArray(values);
@@ -345,14 +351,14 @@ void bindFactory(py::module_& m) {
         .def_static(
             "create_hand",
             [](VELMORA model, std::uint32_t handType, COMM_TYPE commType) {
-                py::gil_scoped_release release;
+                GilRelease release;
                 return Holder<IHand>(HandFactory::createHand(model, handType, commType).release());
             },
             py::arg("model"), py::arg("hand_type"), py::arg("comm_type"))
         .def_static(
             "create_hand",
             [](VELMORA model, std::uint32_t handType, std::string channel, int bitRate) {
-                py::gil_scoped_release release;
+                GilRelease release;
                 return Holder<IHand>(
                     HandFactory::createHand(model, handType, std::move(channel), bitRate)
                         .release());
@@ -401,12 +407,12 @@ void bindVirtualBus(py::module_& m) {
             "send",
             [](VirtualCanBus& self, const py::object& data, std::uint32_t canId, bool flag) {
                 const ByteVector bytes = toBytes(data, "data");
-                py::gil_scoped_release release;
+                GilRelease release;
                 self.send(bytes, canId, flag);
             },
             py::arg("data"), py::arg("can_id"), py::arg("flag") = false)
         .def("recv", &VirtualCanBus::recv, py::arg("can_id"),
-             py::call_guard<py::gil_scoped_release>())
+             py::call_guard<GilRelease>())
         .def("set_receive_timeout", &VirtualCanBus::setReceiveTimeout, py::arg("seconds"),
              py::arg("microseconds"))
         .def_property_readonly("bus_name", &VirtualCanBus::busName)

@@ -1,5 +1,6 @@
 // The `velmora` extension module (imported as velmora._velmora by the velmora package).
 #include <pybind11/chrono.h>
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
@@ -88,7 +89,7 @@ struct PythonCallable {
 };
 
 void resetSinkReleased() {
-    py::gil_scoped_release release;
+    GilRelease release;
     resetMessageSink();
 }
 
@@ -122,13 +123,13 @@ void setSink(const py::object& callable) {
             e.discard_as_unraisable("velmora message sink");
         }
     };
-    py::gil_scoped_release release;
+    GilRelease release;
     setMessageSink(std::move(sink));
 }
 
 void shutdown() {
     pythonAlive = false;
-    py::gil_scoped_release release;
+    GilRelease release;
     resetMessageSink();
     // A call already in the sink may be waiting for the GIL released above; let it finish.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -217,6 +218,10 @@ PYBIND11_MODULE(_velmora, m) {
     using namespace velmora::python;
 
     m.doc() = "Drive dexterous robot hands over CAN: the velmora SDK from Python.";
+    // pybind11 looks NumPy up on first use, under a C++ static-initialisation guard; the first
+    // use must not come from two threads at once (each would wait for what the other holds).
+    py::array_t<std::uint8_t> warmUp(0);
+    static_cast<void>(warmUp);
     m.attr("__version__") = velmora::version();
     m.def("version", &velmora::version, "The version of the velmora library in use.");
 

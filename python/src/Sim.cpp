@@ -61,7 +61,7 @@ class PySimulatedHand {
 // that destroys the hand, which joins its threads).
 template <class F>
 auto onHand(const PySimulatedHand& self, F f) {
-    py::gil_scoped_release release;
+    GilRelease release;
     const auto hand = self.hand();
     return f(*hand);
 }
@@ -128,14 +128,14 @@ void bindSim(py::module_& parent) {
              py::arg("hardware") = 0x20,
              "firmware and hardware are version bytes: high nibble the whole part, low nibble "
              "tenths (0x15 is 1.5).")
-        .def("close", &PySimulatedHand::close, py::call_guard<py::gil_scoped_release>(),
+        .def("close", &PySimulatedHand::close, py::call_guard<GilRelease>(),
              "Stops the hand: it leaves the bus and its threads end.")
         .def_property_readonly("closed", &PySimulatedHand::closed)
         .def("__enter__", [](py::object self) { return self; })
         .def(
             "__exit__",
             [](PySimulatedHand& self, const py::object&, const py::object&, const py::object&) {
-                py::gil_scoped_release release;
+                GilRelease release;
                 self.close();
                 return false;
             },
@@ -160,9 +160,8 @@ void bindSim(py::module_& parent) {
             py::arg("silent"), "A silent hand neither answers nor obeys, as if unplugged.")
         .def(
             "set_reply_delay",
-            [](const PySimulatedHand& self, std::chrono::milliseconds delay) {
-                if (delay.count() < 0)
-                    throw py::value_error("The reply delay must not be negative");
+            [](const PySimulatedHand& self, const py::object& delayArg) {
+                const auto delay = toMilliseconds(delayArg, "delay");
                 onHand(self, [&](sim::SimulatedHand& hand) { hand.setReplyDelay(delay); });
             },
             py::arg("delay"), "Every reply leaves this much later (timedelta or seconds).")
