@@ -163,9 +163,8 @@ py::object toArray(const ByteMatrix& rows) {
         return std::move(out);
     }
     const auto columns = rows.front().size();
-    py::array_t<std::uint8_t> out(
-        std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows.size()),
-                                 static_cast<py::ssize_t>(columns)});
+    py::array_t<std::uint8_t> out(std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows.size()),
+                                                           static_cast<py::ssize_t>(columns)});
     auto* data = out.mutable_data();
     for (const auto& row : rows) {
         if (!row.empty())
@@ -194,9 +193,9 @@ py::object toArray(const ForceData& fingers) {
     }
     const std::size_t rows = first.size();
     const std::size_t columns = rows == 0 ? 0 : first.front().size();
-    py::array_t<std::uint8_t> out(std::vector<py::ssize_t>{
-        static_cast<py::ssize_t>(fingers.size()), static_cast<py::ssize_t>(rows),
-        static_cast<py::ssize_t>(columns)});
+    py::array_t<std::uint8_t> out(std::vector<py::ssize_t>{static_cast<py::ssize_t>(fingers.size()),
+                                                           static_cast<py::ssize_t>(rows),
+                                                           static_cast<py::ssize_t>(columns)});
     auto* data = out.mutable_data();
     for (const auto& finger : fingers) {
         for (const auto& row : finger) {

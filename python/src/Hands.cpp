@@ -90,8 +90,8 @@ std::string healthText(const hand::HandHealth& h) {
     } else {
         text << "None";
     }
-    text << ", channel_up=" << (h.channelUp ? "True" : "False")
-         << ", reconnects=" << h.reconnects << ")";
+    text << ", channel_up=" << (h.channelUp ? "True" : "False") << ", reconnects=" << h.reconnects
+         << ")";
     return text.str();
 }
 
@@ -111,8 +111,9 @@ void bindHealth(py::module_& m) {
 
 void bindApi(py::module_& m) {
     using Api = VelmoraApi;
-    py::class_<Api, Holder<Api>>(m, "VelmoraApi", "The object an application holds to drive one "
-                                                  "hand.")
+    py::class_<Api, Holder<Api>>(m, "VelmoraApi",
+                                 "The object an application holds to drive one "
+                                 "hand.")
         .def(py::init([](VELMORA model, HAND_TYPE side, COMM_TYPE commType) {
                  return makeReleased<Api>(model, side, commType);
              }),
@@ -124,8 +125,7 @@ void bindApi(py::module_& m) {
              py::arg("model"), py::arg("side"), py::arg("channel"), py::arg("bit_rate") = 1000000,
              "Opens the named channel (a SocketCAN interface, or 'virtual:NAME').")
         .def("finger_move", putBytes(&Api::fingerMove, "positions"), py::arg("positions"))
-        .def("finger_move_arc", putRadians(&Api::fingerMoveArc, "positions"),
-             py::arg("positions"))
+        .def("finger_move_arc", putRadians(&Api::fingerMoveArc, "positions"), py::arg("positions"))
         .def("set_speed", putBytes(&Api::setSpeed, "speeds"), py::arg("speeds"))
         .def("set_torque", putBytes(&Api::setTorque, "torques"), py::arg("torques"))
         .def("get_speed", fetch(&Api::getSpeed))
@@ -178,8 +178,8 @@ void bindApi(py::module_& m) {
                 return toArray(values);
             },
             py::arg("what"), py::arg("timeout") = py::cast(Api::kDefaultReadTimeout))
-        .def_property_readonly_static(
-            "DEFAULT_READ_TIMEOUT", [](const py::object&) { return Api::kDefaultReadTimeout; });
+        .def_property_readonly_static("DEFAULT_READ_TIMEOUT",
+                                      [](const py::object&) { return Api::kDefaultReadTimeout; });
 }
 
 void bindInterface(py::module_& m) {
@@ -225,8 +225,7 @@ void bindInterface(py::module_& m) {
         .def("clear_fault_code", putBytes(&IHand::clearFaultCode, "codes"), py::arg("codes"))
         .def("set_current", putBytes(&IHand::setCurrent, "currents"), py::arg("currents"))
         .def("set_motor_enable", putBytes(&IHand::setMotorEnable, "motors"), py::arg("motors"))
-        .def("set_motor_disable", putBytes(&IHand::setMotorDisable, "motors"),
-             py::arg("motors"))
+        .def("set_motor_disable", putBytes(&IHand::setMotorDisable, "motors"), py::arg("motors"))
         .def(
             "get_sub_vector",
             [](IHand& self, const py::object& reply) {
@@ -242,8 +241,7 @@ void bindInterface(py::module_& m) {
             py::arg("first"), py::arg("second"))
         .def("get_current_time", fetch(&IHand::getCurrentTime))
         .def("health", &IHand::health, py::call_guard<GilRelease>())
-        .def("reply_age", &IHand::replyAge, py::arg("code"),
-             py::call_guard<GilRelease>())
+        .def("reply_age", &IHand::replyAge, py::arg("code"), py::call_guard<GilRelease>())
         .def(
             "read_fresh",
             [](IHand& self, hand::Reading what, const py::object& timeoutArg) {
@@ -290,7 +288,7 @@ void bindModels(py::module_& m) {
     using hand::ZenitHand;
 
     py::class_<KestaHand, IHand, Holder<KestaHand>>(m, "KestaHand",
-                                                     "The 6-actuator hand (KESTA, KESTA_ALT).")
+                                                    "The 6-actuator hand (KESTA, KESTA_ALT).")
         .def(py::init([](std::uint32_t handId, const std::string& channel, int bitrate) {
                  return makeReleased<KestaHand>(handId, channel, bitrate);
              }),
@@ -329,10 +327,10 @@ void bindModels(py::module_& m) {
 
     py::class_<ZenitHand, IHand, Holder<ZenitHand>>(
         m, "ZenitHand", "The 25-joint hand (variant 0) and its 21-joint variant (variant 1).")
-        .def(py::init([](std::uint32_t handId, const std::string& channel, int bitrate,
-                         int variant) {
-                 return makeReleased<ZenitHand>(handId, channel, bitrate, variant);
-             }),
+        .def(py::init(
+                 [](std::uint32_t handId, const std::string& channel, int bitrate, int variant) {
+                     return makeReleased<ZenitHand>(handId, channel, bitrate, variant);
+                 }),
              py::arg("hand_id"), py::arg("can_channel"), py::arg("bitrate"), py::arg("variant"))
         .def(
             "state_to_cmd",
@@ -375,12 +373,12 @@ void bindVirtualBus(py::module_& m) {
     py::class_<CanMessage>(m, "CanMessage", "One received frame; all zero for another identifier.")
         .def_readonly("id", &CanMessage::id)
         .def_readonly("len", &CanMessage::len)
-        .def_property_readonly("data",
-                               [](const CanMessage& message) {
-                                   return toArray(ByteVector(message.data.begin(),
-                                                             message.data.begin() +
-                                                                 std::min<int>(message.len, 8)));
-                               })
+        .def_property_readonly(
+            "data",
+            [](const CanMessage& message) {
+                return toArray(ByteVector(message.data.begin(),
+                                          message.data.begin() + std::min<int>(message.len, 8)));
+            })
         .def("__repr__", [](const CanMessage& message) {
             std::ostringstream text;
             text << "CanMessage(id=0x" << std::hex << message.id << std::dec
@@ -392,11 +390,11 @@ void bindVirtualBus(py::module_& m) {
         });
 
     py::class_<VirtualCanBus, Holder<VirtualCanBus>>(
-        m, "VirtualCanBus", "An endpoint of an in-process CAN bus, as a socket on a vcan "
-                            "interface.")
-        .def(py::init([](const std::string& busName) {
-                 return makeReleased<VirtualCanBus>(busName);
-             }),
+        m, "VirtualCanBus",
+        "An endpoint of an in-process CAN bus, as a socket on a vcan "
+        "interface.")
+        .def(py::init(
+                 [](const std::string& busName) { return makeReleased<VirtualCanBus>(busName); }),
              py::arg("bus_name"), "A peer endpoint without pacing.")
         .def(py::init([](const std::string& busName, VELMORA model) {
                  return makeReleased<VirtualCanBus>(busName, model);
@@ -411,8 +409,7 @@ void bindVirtualBus(py::module_& m) {
                 self.send(bytes, canId, flag);
             },
             py::arg("data"), py::arg("can_id"), py::arg("flag") = false)
-        .def("recv", &VirtualCanBus::recv, py::arg("can_id"),
-             py::call_guard<GilRelease>())
+        .def("recv", &VirtualCanBus::recv, py::arg("can_id"), py::call_guard<GilRelease>())
         .def("set_receive_timeout", &VirtualCanBus::setReceiveTimeout, py::arg("seconds"),
              py::arg("microseconds"))
         .def_property_readonly("bus_name", &VirtualCanBus::busName)

@@ -48,9 +48,8 @@ void bindExceptions(py::module_& m) {
 
     handExceptionType = newExceptionType(m, "HandException", PyExc_RuntimeError,
                                          "Base of the library's own exceptions.");
-    unsupportedFeatureType =
-        newExceptionType(m, "UnsupportedFeatureException", handExceptionType,
-                         "An operation the hand model does not provide.");
+    unsupportedFeatureType = newExceptionType(m, "UnsupportedFeatureException", handExceptionType,
+                                              "An operation the hand model does not provide.");
     handTimeoutType = newExceptionType(m, "HandTimeoutException", handExceptionType,
                                        "A fresh read whose replies did not all arrive in time.");
 
@@ -99,9 +98,9 @@ void setSink(const py::object& callable) {
         return;
     }
     if (!PyCallable_Check(callable.ptr())) {
-        throw py::type_error("set_message_sink needs a callable taking (level, text), not " +
-                             py::str(py::type::handle_of(callable).attr("__name__"))
-                                 .cast<std::string>());
+        throw py::type_error(
+            "set_message_sink needs a callable taking (level, text), not " +
+            py::str(py::type::handle_of(callable).attr("__name__")).cast<std::string>());
     }
     if (!pythonAlive)
         return;
@@ -160,10 +159,9 @@ void bindConversions(py::module_& m) {
             std::vector<int> derict;
             if (!::initialize_params(jointsType, side, min, max, derict))
                 return py::none();
-            return py::make_tuple(toArray(min), toArray(max), py::array_t<int>(
-                                                                  static_cast<py::ssize_t>(
-                                                                      derict.size()),
-                                                                  derict.data()));
+            return py::make_tuple(
+                toArray(min), toArray(max),
+                py::array_t<int>(static_cast<py::ssize_t>(derict.size()), derict.data()));
         },
         py::arg("joints_type"), py::arg("left_or_right"),
         "(min, max, derict) limit tables of a key and side, or None when there are none.");
@@ -171,8 +169,7 @@ void bindConversions(py::module_& m) {
           py::arg("joint_index"));
     m.def("scale_value", &::scale_value, py::arg("value"), py::arg("in_min"), py::arg("in_max"),
           py::arg("out_min"), py::arg("out_max"));
-    m.def("is_within_range", &::is_within_range, py::arg("value"), py::arg("min"),
-          py::arg("max"));
+    m.def("is_within_range", &::is_within_range, py::arg("value"), py::arg("min"), py::arg("max"));
 }
 
 void bindEnums(py::module_& m) {

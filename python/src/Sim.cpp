@@ -80,8 +80,9 @@ auto bodyRead(Read read) {
 }  // namespace
 
 void bindSim(py::module_& parent) {
-    auto m = parent.def_submodule("sim", "Simulated hands: stand-ins for real hands on a virtual "
-                                         "bus or a CAN interface.");
+    auto m = parent.def_submodule("sim",
+                                  "Simulated hands: stand-ins for real hands on a virtual "
+                                  "bus or a CAN interface.");
 
     py::enum_<sim::SensorKind>(m, "SensorKind", "The fingertip sensors a simulated hand carries.")
         .value("NONE", sim::SensorKind::None)
@@ -151,7 +152,8 @@ void bindSim(py::module_& parent) {
         .def_property_readonly(
             "firmware", [](const PySimulatedHand& self) { return self.config().softwareVersion; })
         .def_property_readonly(
-            "joints", [](const PySimulatedHand& self) { return sim::shapeOf(self.config().model).joints; })
+            "joints",
+            [](const PySimulatedHand& self) { return sim::shapeOf(self.config().model).joints; })
         .def(
             "set_silent",
             [](const PySimulatedHand& self, bool silent) {
@@ -183,7 +185,8 @@ void bindSim(py::module_& parent) {
              })
         .def("frames_received",
              [](const PySimulatedHand& self) {
-                 return onHand(self, [](sim::SimulatedHand& hand) { return hand.framesReceived(); });
+                 return onHand(self,
+                               [](sim::SimulatedHand& hand) { return hand.framesReceived(); });
              })
         .def("frames_sent",
              [](const PySimulatedHand& self) {
@@ -201,8 +204,8 @@ void bindSim(py::module_& parent) {
             [](const PySimulatedHand& self, std::size_t finger) {
                 if (finger >= sim::HandBody::kFingers)
                     throw py::value_error("finger must be 0..4, not " + std::to_string(finger));
-                return onHand(self,
-                              [&](sim::SimulatedHand& hand) { return hand.body().closure(finger); });
+                return onHand(
+                    self, [&](sim::SimulatedHand& hand) { return hand.body().closure(finger); });
             },
             py::arg("finger"), "0 (open) .. 1 (closed) for finger 0 (thumb) .. 4.");
 }

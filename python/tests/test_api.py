@@ -58,8 +58,11 @@ def test_every_model_through_the_facade(model: velmora.Model, joints: int,
         hand.finger_move(target)
         skip = NO_JOINT.get(model, [])
         live = [j for j in range(joints) if j not in skip]
-        eventually(hand.get_state,
-                   lambda s: len(s) == joints and bool(np.all(np.abs(s[live].astype(int) - 100) <= 1)))
+
+        def arrived(state: velmora.Bytes) -> bool:
+            return len(state) == joints and bool(np.all(np.abs(state[live].astype(int) - 100) <= 1))
+
+        eventually(hand.get_state, arrived)
         np.testing.assert_array_equal(simulated.targets()[:joints][live], target[live])
 
         if model not in (velmora.KESTA, velmora.KESTA_ALT):

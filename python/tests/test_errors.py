@@ -1,6 +1,6 @@
 """Exceptions and their messages; bad arguments refused before anything is sent."""
 
-from typing import Any, List, Tuple
+from typing import Any, List, Optional, Tuple, Type
 
 import numpy as np
 import pytest
@@ -33,14 +33,15 @@ def test_unsupported_feature_names_the_operation() -> None:
     ((velmora.TOVIN, velmora.RIGHT, "eth0"), ValueError, "Unsupported channel: eth0"),
     ((velmora.TOVIN, velmora.RIGHT, velmora.MODBUS), RuntimeError, None),
 ])
-def test_construction_errors(args: Tuple[Any, ...], error: type, message: str) -> None:
+def test_construction_errors(args: Tuple[Any, ...], error: Type[Exception],
+                             message: Optional[str]) -> None:
     with pytest.raises(error) as caught:
         velmora.VelmoraApi(*args)
     if message is not None:
         assert str(caught.value) == message
 
 
-BAD_VALUES = [
+BAD_VALUES: List[Tuple[Any, Type[Exception], str]] = [
     ([1, 2, 256], ValueError, "positions[2] = 256 is outside 0..255"),
     ([-1], ValueError, "positions[0] = -1 is outside 0..255"),
     ([2**70], ValueError, "is outside 0..255"),
@@ -60,7 +61,7 @@ def test_bad_bytes_are_refused_before_anything_is_sent(
     hand.read_state()
     start = simulated.frames_received()
     for value, error, message in BAD_VALUES:
-        with pytest.raises(error) as caught:  # type: ignore[var-annotated]
+        with pytest.raises(error) as caught:
             hand.finger_move(value)
         assert message in str(caught.value), value
     hand.read_state()
@@ -84,7 +85,7 @@ def test_accepted_byte_forms(tovin: Tuple[SimulatedHand, velmora.VelmoraApi],
 
 def test_bad_radians() -> None:
     with pytest.raises(TypeError, match=r"hand_arc\[1\] must be a number, not str"):
-        velmora.arc_to_range(10, "left", [0.1, "x"])
+        velmora.arc_to_range(10, "left", [0.1, "x"])  # type: ignore[list-item]
     with pytest.raises(TypeError, match="hand_arc must be a sequence of numbers"):
         velmora.arc_to_range(10, "left", None)  # type: ignore[arg-type]
     with pytest.raises(ValueError, match="one-dimensional"):

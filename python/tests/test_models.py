@@ -70,7 +70,10 @@ def test_twenty_joint_hand_summary_sensors() -> None:
     bus = new_bus()
     with SimulatedHand(velmora.RAVEL, velmora.RIGHT, bus, sensor=SensorKind.SUMMARY):
         hand = velmora.RavelHand(velmora.RIGHT, bus, 1000000)
-        force = eventually(hand.get_force, lambda f: isinstance(f, np.ndarray) and f.size > 0)
+        def reported(force: velmora.Force) -> bool:
+            return isinstance(force, np.ndarray) and force.size > 0
+
+        force = eventually(hand.get_force, reported)
         assert isinstance(force, np.ndarray) and force.shape == (5, 1, 4)
         assert hand.get_uid().dtype == np.uint8
         assert eventually(hand.get_rotor_lock_count, lambda v: len(v) > 0).dtype == np.uint8

@@ -80,7 +80,7 @@ def test_a_failing_sink_does_not_stop_the_library(monkeypatch: pytest.MonkeyPatc
 
     reported: List[BaseException] = []
     monkeypatch.setattr(sys, "unraisablehook",
-                        lambda raised: reported.append(raised.exc_value))  # type: ignore[misc]
+                        lambda raised: reported.append(raised.exc_value))
     velmora.set_message_sink(broken)
     try:
         assert velmora.range_to_arc(8, "left", [0] * 8).shape == (0,)

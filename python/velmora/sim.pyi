@@ -1,24 +1,43 @@
 """Simulated hands: stand-ins for real hands on a virtual bus or a CAN interface."""
 
 import datetime
-import enum
 from types import TracebackType
-from typing import List, Optional, Type, Union
+from typing import ClassVar, Dict, List, Optional, Type, Union
 
 import numpy as np
 import numpy.typing as npt
 
 from . import Model, Side
 
-class SensorKind(enum.IntEnum):
-    NONE = 0
-    SUMMARY = 1
-    MATRIX = 2
+class SensorKind:
+    NONE: ClassVar[SensorKind]  # value 0
+    SUMMARY: ClassVar[SensorKind]  # value 1
+    MATRIX: ClassVar[SensorKind]  # value 2
+    __members__: ClassVar[Dict[str, SensorKind]]
+    def __init__(self, value: int) -> None: ...
+    def __int__(self) -> int: ...
+    def __index__(self) -> int: ...
+    def __eq__(self, other: object) -> bool: ...
+    def __hash__(self) -> int: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def value(self) -> int: ...
 
-class ReplyFault(enum.IntEnum):
-    NONE = 0
-    SHORT = 1
-    MALFORMED = 2
+class ReplyFault:
+    NONE: ClassVar[ReplyFault]  # value 0
+    SHORT: ClassVar[ReplyFault]  # value 1
+    MALFORMED: ClassVar[ReplyFault]  # value 2
+    __members__: ClassVar[Dict[str, ReplyFault]]
+    def __init__(self, value: int) -> None: ...
+    def __int__(self) -> int: ...
+    def __index__(self) -> int: ...
+    def __eq__(self, other: object) -> bool: ...
+    def __hash__(self) -> int: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def value(self) -> int: ...
 
 class ModelShape:
     @property
