@@ -4,6 +4,8 @@ set -euo pipefail
 
 # can-utils and python3-can: the peers of the integration tests (candump, cansend, python-can).
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
+# The Python module (pybind11, NumPy) and its checks (pytest, mypy).
+packages+=(python3-dev pybind11-dev python3-numpy python3-pytest python3-mypy)
 
 missing=()
 for p in "${packages[@]}"; do
