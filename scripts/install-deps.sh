@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
 # The ROS 2 bridge (Cyclone DDS and its idlc) and its interoperability test's peer (Fast DDS).
 packages+=(cyclonedds-dev cyclonedds-tools libfastrtps-dev fastddsgen)
+# The Python module (pybind11, NumPy) and its checks (pytest, mypy).
+packages+=(python3-dev pybind11-dev python3-numpy python3-pytest python3-mypy)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,35 @@
+"""Drive dexterous robot hands over CAN: the velmora SDK from Python.
+
+    import velmora
+    hand = velmora.VelmoraApi(velmora.TOVIN, velmora.RIGHT, velmora.CAN0)
+    hand.finger_move([255] * 6 + [128] * 4)
+    joints = hand.get_state()          # numpy.uint8 array
+
+Names follow the C++ API in snake_case (fingerMove -> finger_move); `velmora.sim` holds the
+simulated hands.
+"""
+
+import datetime as _datetime
+import sys as _sys
+from typing import Any as _Any, List as _List, Sequence as _Sequence, Union as _Union
+
+import numpy as _np
+import numpy.typing as _npt
+
+from ._velmora import *  # noqa: F401,F403
+from ._velmora import __version__  # noqa: F401
+from ._velmora import sim as _sim
+
+# The simulator lives in the extension; make `import velmora.sim` find it.
+_sys.modules[__name__ + ".sim"] = _sim
+sim = _sim
+
+# Names for the types of the data, as in the type stubs (for annotations in applications).
+Bytes = _npt.NDArray[_np.uint8]
+Radians = _npt.NDArray[_np.float64]
+ByteArg = _Union[_Sequence[int], _npt.NDArray[_np.integer[_Any]], bytes]
+RadianArg = _Union[_Sequence[float], _npt.NDArray[_Union[_np.floating[_Any], _np.integer[_Any]]]]
+Matrix = _Union[Bytes, _List[Bytes]]
+Force = _Union[Bytes, _List[Matrix]]
+Duration = _Union[_datetime.timedelta, float]
+HandId = _Union["Side", int]
