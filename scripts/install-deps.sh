@@ -4,6 +4,9 @@ set -euo pipefail
 
 # can-utils and python3-can: the peers of the integration tests (candump, cansend, python-can).
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
+# The velmora command: JSON output (state --json) and the terminal of monitor; tmux runs monitor
+# in the integration tier.
+packages+=(nlohmann-json3-dev libncurses-dev tmux)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -53,10 +53,11 @@ int runSim(const SimOptions& options, Io& io) {
     config.sensor = *sensorFromName(options.sensor);
     config.softwareVersion = *firmwareFromText(options.firmware);
     const std::string& channel = options.channel;
+    auto bus = sim::openSimChannel(channel);  // a missing interface is refused here
     // A down interface would take the hand's frames nowhere and report 0 frames: say so.
     if (!isVirtualChannel(channel))
         requireInterfaceUp(channel);
-    auto hand = std::make_unique<sim::SimulatedHand>(sim::openSimChannel(channel), config);
+    auto hand = std::make_unique<sim::SimulatedHand>(std::move(bus), config);
     io.out << "simulated " << sim::modelName(config.model) << " hand ("
            << (config.handId == LEFT ? "left" : "right") << ", CAN id 0x" << std::hex
            << config.handId << std::dec << ") on " << channel << "; Ctrl-C stops it" << std::endl;

@@ -114,7 +114,7 @@ TEST(Cli, MissingInterfaceFailsWithOne) {
           {"info", "--model", "tovin", "--channel", "nosuchcan7"}}) {
         const Outcome run = velmoraCommand(args);
         EXPECT_EQ(run.status, 1) << run.err;
-        EXPECT_NE(run.err.find("nosuchcan7 does not exist"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("interface nosuchcan7"), std::string::npos) << run.err;
     }
 }
 
