@@ -89,7 +89,8 @@ class SocketTap : public FrameTap {
 
     void send(const LoggedFrame& frame) override {
         can_frame raw{};
-        raw.can_id = frame.id | (frame.extended ? CAN_EFF_FLAG : 0) | (frame.remote ? CAN_RTR_FLAG : 0);
+        raw.can_id =
+            frame.id | (frame.extended ? CAN_EFF_FLAG : 0) | (frame.remote ? CAN_RTR_FLAG : 0);
         raw.can_dlc = std::min<std::uint8_t>(frame.len, CAN_MAX_DLEN);
         std::memcpy(raw.data, frame.data.data(), raw.can_dlc);
         if (::write(fd_, &raw, sizeof raw) != static_cast<ssize_t>(sizeof raw))
@@ -229,7 +230,8 @@ std::optional<LoggedFrame> parseLogLine(const std::string& line, std::string& er
     frame.interface = line.substr(pos, space - pos);
     pos = space + 1;
     std::size_t end = line.find_first_of(" \r", pos);
-    const std::string text = line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    const std::string text =
+        line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
     const std::size_t hash = text.find('#');
     if (hash != 3 && hash != 8)
         return fail("frame '" + text + "' is not ID#DATA with a 3- or 8-digit identifier");

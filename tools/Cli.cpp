@@ -1,7 +1,7 @@
 #include "Cli.h"
 
-#include <CLI/CLI.hpp>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <iostream>
 

@@ -22,9 +22,9 @@ const char kFingerLetters[] = "TIMRL";
 CLI::Validator modelValidator() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
-            return sim::modelFromName(value) ? ""
-                                             : "unknown model '" + value + "': choose " +
-                                                   modelChoices();
+            return sim::modelFromName(value)
+                       ? ""
+                       : "unknown model '" + value + "': choose " + modelChoices();
         },
         "MODEL");
 }
@@ -58,21 +58,26 @@ void addModelOption(CLI::App* command, std::string& model, bool required) {
 
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired) {
     addModelOption(command, options.model, modelRequired);
-    command
-        ->add_option("--side,-s", options.side, "left or right (the hand's CAN identifier)")->capture_default_str()
+    command->add_option("--side,-s", options.side, "left or right (the hand's CAN identifier)")
+        ->capture_default_str()
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
                 return sim::sideFromName(v) ? "" : "unknown side '" + v + "': choose left or right";
             },
             "SIDE"));
-    command->add_option("--channel,-c", options.channel,
-                        "SocketCAN interface (can0, vcan0, ...) or virtual:NAME in this process")->capture_default_str();
-    command->add_option("--bitrate,-b", options.bitrate, "Bit rate of a real interface")->capture_default_str();
+    command
+        ->add_option("--channel,-c", options.channel,
+                     "SocketCAN interface (can0, vcan0, ...) or virtual:NAME in this process")
+        ->capture_default_str();
+    command->add_option("--bitrate,-b", options.bitrate, "Bit rate of a real interface")
+        ->capture_default_str();
     command->add_flag("--sim", options.sim,
                       "Start a simulated hand of the same model on a virtual channel in this "
                       "process, no hardware needed");
-    command->add_option("--timeout", options.timeoutMs,
-                        "Milliseconds a read waits for the hand's replies")->capture_default_str();
+    command
+        ->add_option("--timeout", options.timeoutMs,
+                     "Milliseconds a read waits for the hand's replies")
+        ->capture_default_str();
 }
 
 std::string sessionChannel(const HandOptions& options) {

@@ -57,8 +57,9 @@ int runDecode(const DecodeOptions& options, Io& io) {
             char code[8] = "";
             if (frame.len > 0 && !frame.remote)
                 std::snprintf(code, sizeof code, "0x%02X", frame.data[0]);
-            io.out << "raw     " << (frame.len && !frame.remote ? std::string("unknown code ") + code
-                                                                : std::string("no command byte"));
+            io.out << "raw     "
+                   << (frame.len && !frame.remote ? std::string("unknown code ") + code
+                                                  : std::string("no command byte"));
             if (!m.values.empty())
                 io.out << ": " << m.values;
             key = std::string("raw ") + (frame.len && !frame.remote ? code : "(empty)");
@@ -73,7 +74,8 @@ int runDecode(const DecodeOptions& options, Io& io) {
                 if (*m.command->unit && m.direction != FrameMeaning::Direction::Write)
                     io.out << " " << m.command->unit;
             }
-            key = std::string(directionName(m.direction)) + " " + m.command->name + " (" + code + ")";
+            key =
+                std::string(directionName(m.direction)) + " " + m.command->name + " (" + code + ")";
         }
         io.out << "\n";
         ++counts[key];
@@ -81,8 +83,8 @@ int runDecode(const DecodeOptions& options, Io& io) {
 
     io.out << "\nsummary: " << frames.size() << " frames";
     if (frames.size() > 1)
-        io.out << " in " << std::fixed << std::setprecision(3) << frames.back().time() - first << " s"
-               << std::defaultfloat;
+        io.out << " in " << std::fixed << std::setprecision(3) << frames.back().time() - first
+               << " s" << std::defaultfloat;
     io.out << ", " << unknown << " not in the " << options.model << " protocol\n";
     for (const auto& [key, n] : counts)
         io.out << "  " << std::right << std::setw(6) << n << "  " << key << "\n";
@@ -104,7 +106,8 @@ void addDecode(CLI::App& app, Subcommands& commands) {
         "decode", "Print each frame of a candump -L log with its meaning in a model's protocol");
     command->add_option("file", options->file, "Log in can-utils' format")->required();
     addModelOption(command, options->model);
-    command->add_option("--gap", options->gapMs, "Report silences longer than this many ms")->capture_default_str();
+    command->add_option("--gap", options->gapMs, "Report silences longer than this many ms")
+        ->capture_default_str();
     commands.add(command, [options](Io& io) {
         return guarded("decode", io, [&] { return runDecode(*options, io); });
     });

@@ -210,7 +210,8 @@ class Demo {
         // On a terminal the state is one line redrawn in place; elsewhere a line per poll.
         const auto state = pollUntil<ByteVector>(
             [&] { return hand_.getState(); }, [&](const ByteVector& s) { return reached(s, pose); },
-            kSettleDeadline, [&](const ByteVector& s) {
+            kSettleDeadline,
+            [&](const ByteVector& s) {
                 out_ << (terminal_ ? "\r\033[K" : "") << "   state  " << cells(model_, s)
                      << (terminal_ ? "" : "\n") << std::flush;
             });
@@ -326,7 +327,8 @@ class Demo {
     bool showHealth() {
         std::optional<ByteVector> faults;
         bool ok = showReading("temperatures (°C)", [&] { return hand_.getTemperature(); });
-        ok &= showReading("motor currents (raw: the hand defines no unit)", [&] { return hand_.getCurrent(); });
+        ok &= showReading("motor currents (raw: the hand defines no unit)",
+                          [&] { return hand_.getCurrent(); });
         ok &= showReading(
             "fault codes", [&] { return hand_.getFaultCode(); }, &faults);
         return ok && faults &&

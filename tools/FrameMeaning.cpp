@@ -41,8 +41,8 @@ const char* directionName(FrameMeaning::Direction direction) {
     return "unknown";
 }
 
-std::string describePayload(VELMORA model, const protocol::Payload& layout,
-                            const std::uint8_t* p, std::size_t n) {
+std::string describePayload(VELMORA model, const protocol::Payload& layout, const std::uint8_t* p,
+                            std::size_t n) {
     using protocol::Layout;
     std::string text;
     auto add = [&](const std::string& label, int value) {
@@ -62,7 +62,8 @@ std::string describePayload(VELMORA model, const protocol::Payload& layout,
             return text;
         case Layout::FingerSlots:
             for (std::size_t s = 0; s < n && s < protocol::kSlotsPerFinger; ++s) {
-                const int joint = protocol::kZenitSlotJoint[layout.first * protocol::kSlotsPerFinger + s];
+                const int joint =
+                    protocol::kZenitSlotJoint[layout.first * protocol::kSlotsPerFinger + s];
                 if (joint != protocol::kNoJoint)
                     add(jointLabel(model, static_cast<std::size_t>(joint)), p[s]);
             }
@@ -95,8 +96,8 @@ std::string describePayload(VELMORA model, const protocol::Payload& layout,
                 text += (p[i] >= 0x20 && p[i] < 0x7F) ? static_cast<char>(p[i]) : '.';
             return "\"" + text + "\"";
         case Layout::VersionReport: {
-            static const char* const kFields[] = {"freedom", "robot", "number", "side", "software",
-                                                  "hardware"};
+            static const char* const kFields[] = {"freedom", "robot",    "number",
+                                                  "side",    "software", "hardware"};
             for (std::size_t i = 0; i < n && i < 6; ++i) {
                 if (!text.empty())
                     text += ' ';
@@ -120,13 +121,16 @@ std::string describePayload(VELMORA model, const protocol::Payload& layout,
             if (!n)
                 return "";
             return "id=0x" + hexBytes(p, 1) +
-                   (p[0] == RIGHT ? " (right)" : p[0] == LEFT ? " (left)" : "");
+                   (p[0] == RIGHT  ? " (right)"
+                    : p[0] == LEFT ? " (left)"
+                                   : "");
         case Layout::SensorKind:
             if (!n)
                 return "";
-            return p[0] == 0 ? "no fingertip sensors"
-                             : p[0] == 1 ? "summary sensors"
-                                         : p[0] == 2 ? "matrix sensors" : "kind " + std::to_string(p[0]);
+            return p[0] == 0   ? "no fingertip sensors"
+                   : p[0] == 1 ? "summary sensors"
+                   : p[0] == 2 ? "matrix sensors"
+                               : "kind " + std::to_string(p[0]);
         case Layout::Bytes:
             break;
     }

@@ -92,9 +92,9 @@ int runInfo(const HandOptions& options, Io& io) {
     HandSession session(options);
     hand::IHand& hand = session.hand();
 
-    io.out << "hand:        " << sim::modelName(model) << ", "
-           << (side == LEFT ? "left" : "right") << ", CAN id 0x" << std::hex << side << std::dec
-           << " on " << session.channel() << (options.sim ? " (simulated)" : "") << "\n";
+    io.out << "hand:        " << sim::modelName(model) << ", " << (side == LEFT ? "left" : "right")
+           << ", CAN id 0x" << std::hex << side << std::dec << " on " << session.channel()
+           << (options.sim ? " (simulated)" : "") << "\n";
 
     std::string version;
     const auto deadline = std::chrono::steady_clock::now() + session.timeout();
@@ -111,8 +111,9 @@ int runInfo(const HandOptions& options, Io& io) {
         // carries the hand's identifier: the hand object counts it as a frame from the hand).
         for (const protocol::Command& c : protocol::commands(model)) {
             using protocol::Quantity;
-            if (c.request && (c.quantity == Quantity::Serial || c.quantity == Quantity::Uid ||
-                              c.quantity == Quantity::SensorKind || c.quantity == Quantity::HandId)) {
+            if (c.request &&
+                (c.quantity == Quantity::Serial || c.quantity == Quantity::Uid ||
+                 c.quantity == Quantity::SensorKind || c.quantity == Quantity::HandId)) {
                 LoggedFrame request;
                 request.id = side;
                 request.len = 1;

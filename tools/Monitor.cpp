@@ -243,7 +243,8 @@ void addMonitor(CLI::App& app, Subcommands& commands) {
         "monitor", "Live view of joints, temperatures, faults and fingertips (q or Ctrl-C quits)");
     addHandOptions(command, options->hand);
     command->add_option("--rate", options->rate, "Refreshes per second")->capture_default_str();
-    command->add_option("--count,-n", options->count, "Stop after this many refreshes (0: never)")->capture_default_str();
+    command->add_option("--count,-n", options->count, "Stop after this many refreshes (0: never)")
+        ->capture_default_str();
     commands.add(command, [options](Io& io) {
         return guarded("monitor", io, [&] { return runMonitor(*options, io); });
     });

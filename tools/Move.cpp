@@ -137,7 +137,8 @@ int waitForSettle(HandSession& session, const std::optional<ByteVector>& target,
 int runMove(const MoveOptions& options, Io& io) {
     const int given = !options.positions.empty() + !options.radians.empty() + !options.pose.empty();
     if (given != 1)
-        throw UsageError("give exactly one of --positions, --radians or a pose (open, close, point)");
+        throw UsageError(
+            "give exactly one of --positions, --radians or a pose (open, close, point)");
     if (options.waitSeconds <= 0)
         throw UsageError("--wait-timeout must be more than 0");
     for (int v : options.positions) {
@@ -184,14 +185,18 @@ void addMove(CLI::App& app, Subcommands& commands) {
     addHandOptions(command, options->hand);
     command->add_option("pose", options->pose, "Named pose: open, close or point")
         ->check(CLI::IsMember({"open", "close", "point"}));
-    command->add_option("--positions,-p", options->positions, "One 0..255 value per joint: 255,255,...")
+    command
+        ->add_option("--positions,-p", options->positions,
+                     "One 0..255 value per joint: 255,255,...")
         ->delimiter(',');
     command->add_option("--radians,-r", options->radians, "One angle per joint in radians")
         ->delimiter(',');
     command->add_flag("--wait,-w", options->wait,
                       "Follow the joints until they settle, with a progress line");
-    command->add_option("--wait-timeout", options->waitSeconds,
-                        "Seconds --wait follows the joints before giving up")->capture_default_str();
+    command
+        ->add_option("--wait-timeout", options->waitSeconds,
+                     "Seconds --wait follows the joints before giving up")
+        ->capture_default_str();
     commands.add(command, [options](Io& io) {
         return guarded("move", io, [&] { return runMove(*options, io); });
     });

@@ -56,7 +56,8 @@ int runRecord(const RecordOptions& options, Io& io) {
         }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextReport - now) + 1ms;
         if (options.seconds > 0)
-            wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(end - now) + 1ms);
+            wait = std::min(wait,
+                            std::chrono::duration_cast<std::chrono::milliseconds>(end - now) + 1ms);
         wait = std::min<std::chrono::milliseconds>(wait, 100ms);
         const std::optional<LoggedFrame> frame = tap->next(wait);
         if (!frame)
@@ -80,8 +81,9 @@ void addRecord(CLI::App& app, Subcommands& commands) {
     auto options = std::make_shared<RecordOptions>();
     CLI::App* command = app.add_subcommand(
         "record", "Record every frame on an interface as candump -L does (canplayer reads it)");
-    command->add_option("--channel,-c", options->channel,
-                        "SocketCAN interface (can0, vcan0, ...) or virtual:NAME in this process")
+    command
+        ->add_option("--channel,-c", options->channel,
+                     "SocketCAN interface (can0, vcan0, ...) or virtual:NAME in this process")
         ->required();
     command->add_option("--output,-o", options->output, "Log file (default: standard output)");
     auto* count = command->add_option("--count,-n", options->count, "Stop after this many frames");

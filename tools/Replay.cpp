@@ -58,10 +58,12 @@ void addReplay(CLI::App& app, Subcommands& commands) {
     CLI::App* command =
         app.add_subcommand("replay", "Send a log's frames on an interface with their timing");
     command->add_option("file", options->file, "Log in can-utils' format (candump -L)")->required();
-    command->add_option("--channel,-c", options->channel,
-                        "SocketCAN interface (can0, vcan0, ...) or virtual:NAME in this process")
+    command
+        ->add_option("--channel,-c", options->channel,
+                     "SocketCAN interface (can0, vcan0, ...) or virtual:NAME in this process")
         ->required();
-    command->add_option("--speed", options->speed, "Play this many times faster")->capture_default_str();
+    command->add_option("--speed", options->speed, "Play this many times faster")
+        ->capture_default_str();
     command->add_flag("--loop", options->loop, "Start again at the end until interrupted");
     commands.add(command, [options](Io& io) {
         return guarded("replay", io, [&] { return runReplay(*options, io); });

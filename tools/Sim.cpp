@@ -134,7 +134,8 @@ void addSim(CLI::App& app, Subcommands& commands) {
         ->required();
     simulate->add_option("--sensor", options->sensor, "Fingertip sensors: none, summary or matrix")
         ->check(CLI::IsMember({"none", "summary", "matrix"}));
-    simulate->add_option("--firmware", options->firmware, "Software version the hand reports, as 1.5")
+    simulate
+        ->add_option("--firmware", options->firmware, "Software version the hand reports, as 1.5")
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
                 return firmwareFromText(v) ? "" : "not a version such as 1.5: " + v;

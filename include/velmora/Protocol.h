@@ -18,19 +18,19 @@ namespace protocol {
 
 /// What a payload's bytes are.
 enum class Layout : std::uint8_t {
-    None,           ///< no payload
-    Joints,         ///< one byte per joint, from joint `first` on (the model's command order)
-    FingerSlots,    ///< the six state slots of finger `first` (25-joint hand)
-    Fingers,        ///< one byte per finger, thumb first
-    FingerSummary,  ///< finger `first`'s summary: normal, tangential, direction, approach
-    MatrixRows,     ///< fingertip matrix of finger `first`: byte 1 row << 4, then 6 values
-    Text,           ///< ASCII characters
-    VersionReport,  ///< freedom, robot version, number, side 'L'/'R', software, hardware
-    VersionFields,  ///< one version number per byte: major, minor, ...
-    VersionNibbles, ///< one byte: whole part in the high nibble, tenths in the low one
-    Identifier,     ///< one byte: the hand's CAN identifier
-    SensorKind,     ///< one byte: 0 none, 1 summary, 2 matrix
-    Bytes,          ///< bytes the library passes through without meaning
+    None,            ///< no payload
+    Joints,          ///< one byte per joint, from joint `first` on (the model's command order)
+    FingerSlots,     ///< the six state slots of finger `first` (25-joint hand)
+    Fingers,         ///< one byte per finger, thumb first
+    FingerSummary,   ///< finger `first`'s summary: normal, tangential, direction, approach
+    MatrixRows,      ///< fingertip matrix of finger `first`: byte 1 row << 4, then 6 values
+    Text,            ///< ASCII characters
+    VersionReport,   ///< freedom, robot version, number, side 'L'/'R', software, hardware
+    VersionFields,   ///< one version number per byte: major, minor, ...
+    VersionNibbles,  ///< one byte: whole part in the high nibble, tenths in the low one
+    Identifier,      ///< one byte: the hand's CAN identifier
+    SensorKind,      ///< one byte: 0 none, 1 summary, 2 matrix
+    Bytes,           ///< bytes the library passes through without meaning
 };
 
 /// What a command is about.
@@ -102,11 +102,15 @@ inline constexpr int kZenitSlotJoint[30] = {
 };
 
 namespace detail {
-constexpr Payload none() { return {}; }
+constexpr Payload none() {
+    return {};
+}
 constexpr Payload joints(std::uint8_t first, std::uint8_t count) {
     return {Layout::Joints, first, count};
 }
-constexpr Payload fingers() { return {Layout::Fingers, 0, 5}; }
+constexpr Payload fingers() {
+    return {Layout::Fingers, 0, 5};
+}
 constexpr Payload of(Layout layout, std::uint8_t first = 0, std::uint8_t count = 0) {
     return {layout, first, count};
 }
@@ -122,8 +126,13 @@ constexpr Command writeOnly(std::uint8_t code, const char* name, Quantity q, Pay
     return {code, name, q, false, none(), write, ""};
 }
 constexpr Command matrix(std::uint8_t finger) {
-    return {static_cast<std::uint8_t>(0xB1 + finger), "fingertip matrix", Quantity::Matrix, true,
-            of(Layout::MatrixRows, finger, 6), of(Layout::Bytes, 0, 1), ""};
+    return {static_cast<std::uint8_t>(0xB1 + finger),
+            "fingertip matrix",
+            Quantity::Matrix,
+            true,
+            of(Layout::MatrixRows, finger, 6),
+            of(Layout::Bytes, 0, 1),
+            ""};
 }
 constexpr Command force(std::uint8_t code, const char* name, Quantity q) {
     return readOnly(code, name, q, fingers());

@@ -71,7 +71,8 @@ TEST(Cli, UsageErrorsExitTwoWithASentence) {
         {{"info", "--model", "octopus"}, "unknown model 'octopus'"},
         {{"state", "--model", "tovin", "--side", "middle"}, "unknown side 'middle'"},
         {{"state", "--model", "tovin", "--channel", "eth0"}, "name must contain \"can\""},
-        {{"record", "--channel", "virtual:can-x", "--seconds", "-1"}, "--seconds must be 0 or more"},
+        {{"record", "--channel", "virtual:can-x", "--seconds", "-1"},
+         "--seconds must be 0 or more"},
         {{"record", "--channel", "virtual:can-x", "--count", "-3"}, "--count must be 0 or more"},
         {{"sim", "--model", "tovin", "--side", "left", "--channel", "virtual:can-x", "--seconds",
           "-2"},
@@ -91,7 +92,8 @@ TEST(Cli, UsageErrorsExitTwoWithASentence) {
         const Outcome run = velmoraCommand(c.args);
         EXPECT_EQ(run.status, 2) << ::testing::PrintToString(c.args) << "\n" << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos)
-            << ::testing::PrintToString(c.args) << "\n" << run.err;
+            << ::testing::PrintToString(c.args) << "\n"
+            << run.err;
     }
 }
 
@@ -132,7 +134,8 @@ TEST(Cli, InfoOfEverySimulatedModel) {
 TEST(Cli, InfoOfASilentHandSaysSoAndExitsOne) {
     sim::SimulatedHand silent(sim::openSimChannel(bus()), {});
     silent.setSilent(true);
-    const Outcome run = velmoraCommand({"info", "--model", "tovin", "--channel", bus(), "--timeout", "150"});
+    const Outcome run =
+        velmoraCommand({"info", "--model", "tovin", "--channel", bus(), "--timeout", "150"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("did not answer within 150 ms"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("0 frames received"), std::string::npos) << run.out;
@@ -161,7 +164,8 @@ TEST(Cli, StateAsJsonShowsTheMeaningfulSlotsOnly) {
             EXPECT_EQ(doc["temperatures"]["unit"], "°C");
         }
     }
-    const Outcome table = velmoraCommand({"state", "--model", "tovin", "--sim", "--channel", bus()});
+    const Outcome table =
+        velmoraCommand({"state", "--model", "tovin", "--sim", "--channel", bus()});
     EXPECT_EQ(table.status, 0);
     EXPECT_TRUE(std::regex_search(table.out, std::regex("positions +0\\.\\.255( +255){10}\n")))
         << table.out;
@@ -171,7 +175,7 @@ TEST(Cli, MoveWaitsUntilTheJointsSettle) {
     const std::string channel = bus();
     sim::SimulatedHand hand(sim::openSimChannel(channel), {});
     Outcome run = velmoraCommand({"move", "--model", "tovin", "--channel", channel, "--positions",
-                              "100,110,120,130,140,150,160,170,180,190", "--wait"});
+                                  "100,110,120,130,140,150,160,170,180,190", "--wait"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("reached after"), std::string::npos) << run.out;
     EXPECT_GT(lines(run.out).size(), 2u) << "a progress line per step when not a terminal";
@@ -184,15 +188,15 @@ TEST(Cli, MoveWaitsUntilTheJointsSettle) {
     EXPECT_EQ(hand.body().positions(3, 1), ByteVector{40});
 
     hand.setSilent(true);
-    run = velmoraCommand({"move", "--model", "tovin", "--channel", channel, "open", "--wait",
-                          "--timeout", "100"});
+    run = velmoraCommand(
+        {"move", "--model", "tovin", "--channel", channel, "open", "--wait", "--timeout", "100"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("No fresh reply"), std::string::npos) << run.err;
 }
 
 TEST(Cli, MonitorOffATerminalPrintsALinePerRefresh) {
-    const Outcome run = velmoraCommand(
-        {"monitor", "--model", "marlo", "--sim", "--channel", bus(), "--rate", "50", "--count", "3"});
+    const Outcome run = velmoraCommand({"monitor", "--model", "marlo", "--sim", "--channel", bus(),
+                                        "--rate", "50", "--count", "3"});
     ASSERT_EQ(run.status, 0) << run.err;
     const auto out = lines(run.out);
     ASSERT_EQ(out.size(), 3u) << run.out;
@@ -209,8 +213,8 @@ TEST(Cli, RecordWritesCandumpLinesThatDecodeNamesAndReplaySends) {
     Outcome recorded;
     std::atomic<bool> done{false}, stop{false};
     std::thread recorder([&] {
-        recorded = velmoraCommand({"record", "--channel", channel, "--count", "40", "-o", log},
-                                  &stop);
+        recorded =
+            velmoraCommand({"record", "--channel", channel, "--count", "40", "-o", log}, &stop);
         done = true;
     });
     {
@@ -233,7 +237,8 @@ TEST(Cli, RecordWritesCandumpLinesThatDecodeNamesAndReplaySends) {
     const std::string text((std::istreambuf_iterator<char>(in)), {});
     const auto logged = lines(text);
     ASSERT_EQ(logged.size(), 40u);
-    const std::regex candump("\\(\\d{10}\\.\\d{6}\\) " + std::regex_replace(channel, std::regex("[.]"), "\\.") +
+    const std::regex candump("\\(\\d{10}\\.\\d{6}\\) " +
+                             std::regex_replace(channel, std::regex("[.]"), "\\.") +
                              " 027#([0-9A-F]{2}){1,8}");
     for (const auto& line : logged)
         EXPECT_TRUE(std::regex_match(line, candump)) << line;
@@ -242,7 +247,8 @@ TEST(Cli, RecordWritesCandumpLinesThatDecodeNamesAndReplaySends) {
     ASSERT_EQ(decoded.status, 0) << decoded.err;
     EXPECT_EQ(decoded.out.find("raw "), std::string::npos) << decoded.out;
     EXPECT_NE(decoded.out.find("request positions 0-5 (0x01)"), std::string::npos) << decoded.out;
-    EXPECT_NE(decoded.out.find("reply   positions 0-5 (0x01): J0="), std::string::npos) << decoded.out;
+    EXPECT_NE(decoded.out.find("reply   positions 0-5 (0x01): J0="), std::string::npos)
+        << decoded.out;
     EXPECT_NE(decoded.out.find("summary: 40 frames"), std::string::npos);
 
     // Played back on another bus, a listener there gets the same frames in the same order.
@@ -373,7 +379,8 @@ TEST(Protocol, EverySimulatedReplyIsAKnownReply) {
                 reply.len = m.len;
                 reply.data = m.data;
                 const tools::FrameMeaning meaning = decoder.decode(reply);
-                ASSERT_NE(meaning.command, nullptr) << sim::modelName(model) << " code " << int(m.data[0]);
+                ASSERT_NE(meaning.command, nullptr)
+                    << sim::modelName(model) << " code " << int(m.data[0]);
                 EXPECT_EQ(meaning.direction, tools::FrameMeaning::Direction::Reply)
                     << sim::modelName(model) << " " << meaning.command->name;
                 if (meaning.command->reply.count &&

@@ -72,16 +72,16 @@ TEST(Command, RecordAgreesWithCandumpAndCanUtilsAndPythonReadIt) {
     std::vector<std::string> candumpLines, recordLines;
     ASSERT_TRUE(pollUntil([&] {
         bus.send(0x7F1, {0xA5});
-        for (auto [child, ready, lines] :
-             {std::tuple{&candump, &candumpReady, &candumpLines},
-              std::tuple{&record, &recordReady, &recordLines}}) {
+        for (auto [child, ready, lines] : {std::tuple{&candump, &candumpReady, &candumpLines},
+                                           std::tuple{&record, &recordReady, &recordLines}}) {
             while (auto line = child->nextLine(0ms)) {
                 lines->push_back(*line);
                 *ready = *ready || line->find("7F1#A5") != std::string::npos;
             }
         }
         return candumpReady && recordReady;
-    })) << candump.transcript() << record.transcript();
+    })) << candump.transcript()
+        << record.transcript();
 
     // Frames of every shape, then a real exchange: velmora info against velmora sim.
     bus.send(0x027, {});
@@ -101,7 +101,8 @@ TEST(Command, RecordAgreesWithCandumpAndCanUtilsAndPythonReadIt) {
     }
     bus.send(0x7F2, {0x5A});
 
-    for (auto [child, lines] : {std::pair{&candump, &candumpLines}, std::pair{&record, &recordLines}}) {
+    for (auto [child, lines] :
+         {std::pair{&candump, &candumpLines}, std::pair{&record, &recordLines}}) {
         const auto rest = linesUntil(*child, "7F2#5A");
         lines->insert(lines->end(), rest.begin(), rest.end());
         child->signal(SIGINT);
@@ -129,8 +130,8 @@ TEST(Command, RecordAgreesWithCandumpAndCanUtilsAndPythonReadIt) {
             ++frames;
         }
         for (const auto& line : candumpLines) {
-            if (line.find(" 027#") != std::string::npos && line.find("027#\n") == std::string::npos &&
-                withoutTime(line) != "vcan0 027#")
+            if (line.find(" 027#") != std::string::npos &&
+                line.find("027#\n") == std::string::npos && withoutTime(line) != "vcan0 027#")
                 hand << line << "\n";
         }
     }
@@ -143,13 +144,13 @@ TEST(Command, RecordAgreesWithCandumpAndCanUtilsAndPythonReadIt) {
 
     // python-can's reader takes velmora's log frame for frame.
     if (::access(kPython, X_OK) == 0) {
-        const std::string counted = outputOf(
-            {kPython, "-c",
-             "import can, sys\n"
-             "frames = list(can.CanutilsLogReader(sys.argv[1]))\n"
-             "print(len(frames), frames[1].arbitration_id, frames[1].data.hex(),"
-             " frames[3].is_extended_id)\n",
-             log});
+        const std::string counted =
+            outputOf({kPython, "-c",
+                      "import can, sys\n"
+                      "frames = list(can.CanutilsLogReader(sys.argv[1]))\n"
+                      "print(len(frames), frames[1].arbitration_id, frames[1].data.hex(),"
+                      " frames[3].is_extended_id)\n",
+                      log});
         EXPECT_EQ(counted, std::to_string(frames) + " 291 01ff80 True\n");
     }
 
@@ -172,12 +173,14 @@ TEST(Command, MonitorUnderTmuxShowsTheJointsAndRestoresTheTerminal) {
     ASSERT_EQ(run(tmux({"new-session", "-d", "-s", "m", "-x", "100", "-y", "40", "sh"})), 0);
     auto screen = [&] { return outputOf(tmux({"capture-pane", "-p", "-t", "m"})); };
     for (const char* quit : {"q", "C-c"}) {
-        ASSERT_EQ(run(tmux({"send-keys", "-t", "m", // The wrapper ignores Ctrl-C itself (the monitor sets its own
+        ASSERT_EQ(
+            run(tmux({"send-keys", "-t",
+                      "m",  // The wrapper ignores Ctrl-C itself (the monitor sets its own
                             // handler), so that it outlives the monitor and says how it ended.
-                            "clear; sh -c 'trap \"\" INT; " VELMORA_COMMAND
-                            " monitor --model tovin --sim --rate 5; echo monitor-ended-$?'",
-                            "Enter"})),
-                  0);
+                      "clear; sh -c 'trap \"\" INT; " VELMORA_COMMAND
+                      " monitor --model tovin --sim --rate 5; echo monitor-ended-$?'",
+                      "Enter"})),
+            0);
         std::string shown;
         EXPECT_TRUE(pollUntil(
             [&] {
@@ -195,13 +198,21 @@ TEST(Command, MonitorUnderTmuxShowsTheJointsAndRestoresTheTerminal) {
                 return shown.find("monitor-ended-") != std::string::npos;
             },
             60000ms, 200ms))
-            << quit << "\n" << shown;
+            << quit << "\n"
+            << shown;
         // The view is gone and the terminal echoes and reads lines again.
         EXPECT_EQ(shown.find("joints (0..255)"), std::string::npos) << shown;
-        ASSERT_EQ(run(tmux({"send-keys", "-t", "m", "clear; stty -a | tr ' ' '\\n' | grep -x -e echo -e icanon | tr '\\n' ,", "Enter"})), 0);
-        EXPECT_TRUE(pollUntil([&] { return screen().find("icanon,echo,") != std::string::npos ||
-                                           screen().find("echo,icanon,") != std::string::npos; },
-                              30000ms, 200ms))
+        ASSERT_EQ(
+            run(tmux({"send-keys", "-t", "m",
+                      "clear; stty -a | tr ' ' '\\n' | grep -x -e echo -e icanon | tr '\\n' ,",
+                      "Enter"})),
+            0);
+        EXPECT_TRUE(pollUntil(
+            [&] {
+                return screen().find("icanon,echo,") != std::string::npos ||
+                       screen().find("echo,icanon,") != std::string::npos;
+            },
+            30000ms, 200ms))
             << screen();
     }
     run(tmux({"kill-server"}));
