@@ -48,12 +48,13 @@ std::vector<std::string> between(const std::vector<std::string>& lines) {
     return frames;
 }
 
-std::string outputOf(const std::vector<std::string>& argv) {
+std::string outputOf(const std::vector<std::string>& argv,
+                     std::chrono::milliseconds deadline = 30000ms) {
     Child child(argv);
     std::string text;
-    while (auto line = child.nextLine(30000ms))
+    while (auto line = child.nextLine(deadline))
         text += *line + "\n";
-    child.wait(30000ms);
+    child.wait(deadline);
     return text;
 }
 
@@ -150,7 +151,8 @@ TEST(Command, RecordAgreesWithCandumpAndCanUtilsAndPythonReadIt) {
                       "frames = list(can.CanutilsLogReader(sys.argv[1]))\n"
                       "print(len(frames), frames[1].arbitration_id, frames[1].data.hex(),"
                       " frames[3].is_extended_id)\n",
-                      log});
+                      log},
+                     120000ms);  // python-can loads slowly in an emulated machine
         EXPECT_EQ(counted, std::to_string(frames) + " 291 01ff80 True\n");
     }
 
