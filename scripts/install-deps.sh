@@ -8,6 +8,9 @@ packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
 packages+=(cyclonedds-dev cyclonedds-tools libfastrtps-dev fastddsgen)
 # The Python module (pybind11, NumPy) and its checks (pytest, mypy).
 packages+=(python3-dev pybind11-dev python3-numpy python3-pytest python3-mypy)
+# The velmora command: JSON output (state --json) and the terminal of monitor; tmux runs monitor
+# in the integration tier.
+packages+=(nlohmann-json3-dev libncurses-dev tmux)
 
 missing=()
 for p in "${packages[@]}"; do

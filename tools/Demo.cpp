@@ -6,8 +6,11 @@
 #include <functional>
 #include <iomanip>
 #include <optional>
+#include <sstream>
 #include <thread>
 
+#include "Common.h"
+#include "velmora/Protocol.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
 
@@ -52,12 +55,24 @@ bool carriesNoJoint(VELMORA model, std::size_t joint) {
     return (model == ZENIT || model == SABRE) && joint >= 11 && joint <= 14;
 }
 
-std::string bars(const ByteVector& values) {
+const char* bar(std::uint8_t v) {
     static const char* const kLevels[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
-    std::string line;
-    for (std::uint8_t v : values)
-        line += kLevels[v / 32];
-    return line;
+    return kLevels[v / 32];
+}
+
+// One cell of five columns per joint that exists: its value and a bar.
+std::string cells(VELMORA model, const ByteVector& values) {
+    std::ostringstream line;
+    for (const Labelled& v : meaningful(model, values))
+        line << std::setw(4) << v.value << bar(static_cast<std::uint8_t>(v.value));
+    return line.str();
+}
+
+std::string labels(VELMORA model, const ByteVector& values) {
+    std::ostringstream line;
+    for (const Labelled& v : meaningful(model, values))
+        line << std::setw(5) << v.label;
+    return line.str();
 }
 
 std::string heat(std::uint8_t value) {
@@ -85,8 +100,9 @@ std::optional<T> pollUntil(const std::function<T()>& read,
 
 class Demo {
   public:
-    Demo(VELMORA model, std::uint32_t side, std::ostream& out)
+    Demo(VELMORA model, std::uint32_t side, std::ostream& out, bool terminal)
         : model_(model),
+          terminal_(terminal),
           side_(side),
           out_(out),
           bus_("virtual:can-demo-" + sim::modelName(model) + (side == LEFT ? "-left" : "-right")),
@@ -187,18 +203,36 @@ class Demo {
 
     bool moveTo(const ByteVector& target) {
         const ByteVector pose = withoutMissingJoints(target);
-        out_ << "   target " << bars(pose) << "\n";
+        out_ << "   joint  " << labels(model_, pose) << "\n";
+        out_ << "   target " << cells(model_, pose) << "   (0..255)\n";
         hand_.fingerMove(pose);
         const auto start = Clock::now();
+        // On a terminal the state is one line redrawn in place; elsewhere a line per poll.
         const auto state = pollUntil<ByteVector>(
             [&] { return hand_.getState(); }, [&](const ByteVector& s) { return reached(s, pose); },
-            kSettleDeadline, [&](const ByteVector& s) { out_ << "   state  " << bars(s) << "\n"; });
+            kSettleDeadline,
+            [&](const ByteVector& s) {
+                out_ << (terminal_ ? "\r\033[K" : "") << "   state  " << cells(model_, s)
+                     << (terminal_ ? "" : "\n") << std::flush;
+            });
+        if (terminal_)
+            out_ << "\n";
         if (state) {
             out_ << "   settled in " << std::fixed << std::setprecision(1)
                  << std::chrono::duration<double>(Clock::now() - start).count() << " s\n"
                  << std::defaultfloat;
         }
         return state.has_value();
+    }
+
+    void showAngles(const char* title, const RadianVector& angles) {
+        out_ << "   " << title;
+        for (std::size_t j = 0; j < angles.size(); ++j) {
+            if (protocol::hasJoint(model_, j))
+                out_ << " " << jointLabel(model_, j) << "=" << std::fixed << std::setprecision(2)
+                     << angles[j];
+        }
+        out_ << std::defaultfloat << "\n";
     }
 
     bool moveToAngles(const ByteVector& pose) {
@@ -213,10 +247,7 @@ class Demo {
         std::vector<int> derict;
         initialize_params(key, side, min, max, derict);
 
-        out_ << "   target (rad)";
-        for (double a : angles)
-            out_ << " " << std::fixed << std::setprecision(2) << a;
-        out_ << std::defaultfloat << "\n";
+        showAngles("target (rad)", angles);
         hand_.fingerMoveArc(angles);
         // Read back within one step of the 0..255 range of each joint.
         auto close = [&](const RadianVector& read) {
@@ -232,10 +263,7 @@ class Demo {
         const auto read =
             pollUntil<RadianVector>([&] { return hand_.getStateArc(); }, close, kSettleDeadline);
         if (read) {
-            out_ << "   read   (rad)";
-            for (double a : *read)
-                out_ << " " << std::fixed << std::setprecision(2) << a;
-            out_ << std::defaultfloat << "\n";
+            showAngles("read   (rad)", *read);
         }
         return read.has_value();
     }
@@ -288,8 +316,8 @@ class Demo {
         if (!values)
             return false;
         out_ << "   " << label << ":";
-        for (int v : *values)
-            out_ << " " << v;
+        for (const Labelled& v : meaningful(model_, *values))
+            out_ << " " << v.label << "=" << v.value;
         out_ << "\n";
         if (result)
             *result = values;
@@ -298,8 +326,9 @@ class Demo {
 
     bool showHealth() {
         std::optional<ByteVector> faults;
-        bool ok = showReading("temperatures (C)", [&] { return hand_.getTemperature(); });
-        ok &= showReading("motor currents", [&] { return hand_.getCurrent(); });
+        bool ok = showReading("temperatures (°C)", [&] { return hand_.getTemperature(); });
+        ok &= showReading("motor currents (raw: the hand defines no unit)",
+                          [&] { return hand_.getCurrent(); });
         ok &= showReading(
             "fault codes", [&] { return hand_.getFaultCode(); }, &faults);
         return ok && faults &&
@@ -307,6 +336,7 @@ class Demo {
     }
 
     VELMORA model_;
+    bool terminal_;
     std::uint32_t side_;
     std::ostream& out_;
     std::string bus_;
@@ -318,9 +348,9 @@ class Demo {
 
 }  // namespace
 
-bool runDemo(VELMORA model, std::uint32_t side, std::ostream& out) {
+bool runDemo(VELMORA model, std::uint32_t side, std::ostream& out, bool terminal) {
     try {
-        return Demo(model, side, out).run();
+        return Demo(model, side, out, terminal).run();
     } catch (const std::exception& e) {
         out << "demo of " << sim::modelName(model) << " failed: " << e.what() << std::endl;
         return false;

@@ -43,6 +43,10 @@ class VELMORA_API VirtualCanBus : public ICanBus {
 
     void send(const std::vector<std::uint8_t>& data, std::uint32_t canId, bool flag) override;
     CanMessage recv(const std::uint32_t& canId) override;
+    /// Consumes one frame of any identifier, as a raw socket reads it (for recorders and
+    /// monitors of the whole bus). Throws std::runtime_error("Failed to receive CAN frame") on the
+    /// receive time-out.
+    CanMessage recvAny();
 
     /// Receive time-out (1 s when opened); 0 s and 0 us waits forever. Throws
     /// std::runtime_error("Failed to set receive timeout") for a negative or malformed value.

@@ -7,6 +7,7 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kActuators = 6;
+constexpr std::uint8_t kSpeeds = protocol::codeOf(KESTA, protocol::Quantity::Speeds);
 
 class KestaProtocol : public Protocol {
   public:
@@ -15,27 +16,13 @@ class KestaProtocol : public Protocol {
     void handle(const ByteVector& f, Frames& out) override {
         const std::uint8_t code = f[0];
         const bool request = f.size() == 1;
+        if (code != kSpeeds && handleJointCommand(f, out))
+            return;
         switch (code) {
-            case 0x01:
-                readOrWrite(f, 0, kActuators, &HandBody::positions, &HandBody::setTargets, out);
-                break;
-            case 0x02:
-                readOrWrite(f, 0, kActuators, &HandBody::torques, &HandBody::setTorques, out);
-                break;
-            case 0x05:  // the hand confirms new speeds with its speeds
+            case kSpeeds:  // the hand confirms new speeds with its speeds
                 if (!request)
                     body_.setSpeeds(0, payload(f));
                 out.push_back(frame(code, body_.speeds(0, kActuators)));
-                break;
-            case 0x07:
-                readOrWrite(f, 0, kActuators, &HandBody::accelerations, &HandBody::setAccelerations,
-                            out);
-                break;
-            case 0x33:
-                out.push_back(frame(code, body_.temperatures(0, kActuators)));
-                break;
-            case 0x35:
-                out.push_back(frame(code, body_.faults(0, kActuators)));
                 break;
             case 0x83:
                 body_.clearFaults();

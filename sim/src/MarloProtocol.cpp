@@ -11,17 +11,10 @@ class MarloProtocol : public Protocol {
     using Protocol::Protocol;
 
     void handle(const ByteVector& f, Frames& out) override {
+        if (handleJointCommand(f, out))
+            return;
         const std::uint8_t code = f[0];
         switch (code) {
-            case 0x01:
-                readOrWrite(f, 0, 7, &HandBody::positions, &HandBody::setTargets, out);
-                break;
-            case 0x02:
-                readOrWrite(f, 0, 7, &HandBody::torques, &HandBody::setTorques, out);
-                break;
-            case 0x05:
-                readOrWrite(f, 0, 7, &HandBody::speeds, &HandBody::setSpeeds, out);
-                break;
             case 0x20:
             case 0x21:
             case 0x22:
@@ -36,12 +29,6 @@ class MarloProtocol : public Protocol {
                 if (config_.sensor == SensorKind::Summary) {
                     out.push_back(frame(code, body_.fingerSummary(summaryFinger(code))));
                 }
-                break;
-            case 0x33:
-                out.push_back(frame(code, body_.temperatures(0, 7)));
-                break;
-            case 0x35:
-                out.push_back(frame(code, body_.faults(0, 7)));
                 break;
             case 0x64:
                 out.push_back(versionReport(7));

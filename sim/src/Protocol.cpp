@@ -46,6 +46,50 @@ void Protocol::readOrWrite(const ByteVector& f, std::size_t first, std::size_t n
     }
 }
 
+bool Protocol::handleJointCommand(const ByteVector& f, Frames& out) {
+    using protocol::Layout;
+    using protocol::Quantity;
+    const protocol::Command* c = protocol::find(config_.model, f[0]);
+    if (!c || (c->reply.layout != Layout::Joints && c->write.layout != Layout::Joints))
+        return false;
+    Reader read = nullptr;
+    Writer write = nullptr;
+    switch (c->quantity) {
+        case Quantity::Positions:
+            read = &HandBody::positions;
+            write = &HandBody::setTargets;
+            break;
+        case Quantity::Speeds:
+            read = &HandBody::speeds;
+            write = &HandBody::setSpeeds;
+            break;
+        case Quantity::Torques:
+            read = &HandBody::torques;
+            write = &HandBody::setTorques;
+            break;
+        case Quantity::Accelerations:
+            read = &HandBody::accelerations;
+            write = &HandBody::setAccelerations;
+            break;
+        case Quantity::Temperatures:
+            read = &HandBody::temperatures;
+            break;
+        case Quantity::Faults:
+            read = &HandBody::faults;
+            break;
+        default:
+            return false;
+    }
+    const protocol::Payload& layout = c->reply.layout == Layout::Joints ? c->reply : c->write;
+    if (f.size() == 1 || c->write.layout != Layout::Joints) {
+        if (c->request)
+            out.push_back(frame(f[0], std::invoke(read, body_, layout.first, layout.count)));
+    } else {
+        std::invoke(write, body_, layout.first, payload(f));
+    }
+    return true;
+}
+
 void Protocol::answerMatrixCode(const ByteVector& f, bool summaryAnswersProbe, Frames& out) const {
     if (f.size() > 1) {
         appendMatrixRows(f[0], f[0] - 0xB1u, out);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "velmora/Protocol.h"
 #include "velmora/VelmoraTypes.h"
 #include "velmora/sim/HandBody.h"
 #include "velmora/sim/SimulatedHand.h"
@@ -34,6 +35,10 @@ class Protocol {
     /// applies its payload from joint `first` on.
     void readOrWrite(const ByteVector& f, std::size_t first, std::size_t n, Reader read,
                      Writer write, Frames& out);
+    /// The model's commands whose payload is one byte per joint (positions, speeds, torques,
+    /// accelerations, temperatures, faults), answered and applied as the model's command table
+    /// says. False when `f` is not one of them.
+    bool handleJointCommand(const ByteVector& f, Frames& out);
     /// Codes 0xB1..0xB5. The code alone is the sensor probe: matrix sensors announce
     /// themselves with three bytes, summary sensors (when `summaryAnswersProbe`) with their
     /// kind. With a payload it is a matrix read, answered with the finger's rows.

@@ -17,17 +17,11 @@ class RavelProtocol : public Protocol {
     using Protocol::Protocol;
 
     void handle(const ByteVector& f, Frames& out) override {
+        if (handleJointCommand(f, out))
+            return;
         const std::uint8_t code = f[0];
         const bool request = f.size() == 1;
         switch (code) {
-            case 0x01:
-            case 0x02:
-            case 0x03:
-            case 0x04: {
-                const std::size_t first = (code - 0x01u) * kGroup;
-                readOrWrite(f, first, kGroup, &HandBody::positions, &HandBody::setTargets, out);
-                break;
-            }
             case 0x05:
                 request ? out.push_back(frame(code, body_.speeds(0, kGroup)))
                         : perFinger(payload(f), &HandBody::setSpeeds);

@@ -11,26 +11,10 @@ class TovinProtocol : public Protocol {
     using Protocol::Protocol;
 
     void handle(const ByteVector& f, Frames& out) override {
+        if (handleJointCommand(f, out))
+            return;
         const std::uint8_t code = f[0];
         switch (code) {
-            case 0x01:  // joints 0..5
-                readOrWrite(f, 0, 6, &HandBody::positions, &HandBody::setTargets, out);
-                break;
-            case 0x04:  // joints 6..9
-                readOrWrite(f, 6, 4, &HandBody::positions, &HandBody::setTargets, out);
-                break;
-            case 0x02:
-                readOrWrite(f, 0, 5, &HandBody::torques, &HandBody::setTorques, out);
-                break;
-            case 0x03:
-                readOrWrite(f, 5, 5, &HandBody::torques, &HandBody::setTorques, out);
-                break;
-            case 0x05:
-                readOrWrite(f, 0, 5, &HandBody::speeds, &HandBody::setSpeeds, out);
-                break;
-            case 0x06:
-                readOrWrite(f, 5, 5, &HandBody::speeds, &HandBody::setSpeeds, out);
-                break;
             case 0x20:
             case 0x21:
             case 0x22:
@@ -45,18 +29,6 @@ class TovinProtocol : public Protocol {
                 if (config_.sensor == SensorKind::Summary) {
                     out.push_back(frame(code, body_.fingerSummary(summaryFinger(code))));
                 }
-                break;
-            case 0x33:
-                out.push_back(frame(code, body_.temperatures(0, 5)));
-                break;
-            case 0x34:
-                out.push_back(frame(code, body_.temperatures(5, 5)));
-                break;
-            case 0x35:
-                out.push_back(frame(code, body_.faults(0, 5)));
-                break;
-            case 0x36:
-                out.push_back(frame(code, body_.faults(5, 5)));
                 break;
             case 0x64:
                 out.push_back(versionReport(10));

@@ -9,17 +9,9 @@ namespace sim {
 
 namespace {
 
-constexpr std::size_t kSlotsPerFinger = 6;
-constexpr int kNoJoint = -1;
-
-// Joint (command order) held by each state slot, finger 0 first.
-constexpr int kSlotJoint[30] = {
-    10,       5, 0, 15, kNoJoint, 20,  //
-    kNoJoint, 6, 1, 16, kNoJoint, 21,  //
-    kNoJoint, 7, 2, 17, kNoJoint, 22,  //
-    kNoJoint, 8, 3, 18, kNoJoint, 23,  //
-    kNoJoint, 9, 4, 19, kNoJoint, 24,
-};
+using protocol::kNoJoint;
+using protocol::kSlotsPerFinger;
+constexpr const int (&kSlotJoint)[30] = protocol::kZenitSlotJoint;
 
 class ZenitProtocol : public Protocol {
   public:

@@ -182,6 +182,14 @@ CanMessage VirtualCanBus::recv(const std::uint32_t& canId) {
     return frame.id == canId ? frame : CanMessage{};
 }
 
+CanMessage VirtualCanBus::recvAny() {
+    CanMessage frame;
+    if (!endpoint_->take(frame)) {
+        throw std::runtime_error("Failed to receive CAN frame");
+    }
+    return frame;
+}
+
 void VirtualCanBus::setReceiveTimeout(int seconds, int microseconds) {
     // The same values a socket accepts for SO_RCVTIMEO.
     if (seconds < 0 || microseconds < 0 || microseconds >= 1000000) {

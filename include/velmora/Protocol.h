@@ -1,0 +1,349 @@
+#pragma once
+
+// What each command code of each hand model means on the wire: one table per model, read by
+// the simulated hands and by `velmora decode`.
+//
+// Every frame goes to or comes from the hand's identifier (0x27 right, 0x28 left). Byte 0 is the
+// command code. A frame holding the code alone is a request; the hand answers with a frame of
+// the same code. A frame with a payload is a write from the host or, right after a request of
+// its code, the hand's reply.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "velmora/VelmoraTypes.h"
+
+namespace velmora {
+namespace protocol {
+
+/// What a payload's bytes are.
+enum class Layout : std::uint8_t {
+    None,            ///< no payload
+    Joints,          ///< one byte per joint, from joint `first` on (the model's command order)
+    FingerSlots,     ///< the six state slots of finger `first` (25-joint hand)
+    Fingers,         ///< one byte per finger, thumb first
+    FingerSummary,   ///< finger `first`'s summary: normal, tangential, direction, approach
+    MatrixRows,      ///< fingertip matrix of finger `first`: byte 1 row << 4, then 6 values
+    Text,            ///< ASCII characters
+    VersionReport,   ///< freedom, robot version, number, side 'L'/'R', software, hardware
+    VersionFields,   ///< one version number per byte: major, minor, ...
+    VersionNibbles,  ///< one byte: whole part in the high nibble, tenths in the low one
+    Identifier,      ///< one byte: the hand's CAN identifier
+    SensorKind,      ///< one byte: 0 none, 1 summary, 2 matrix
+    Bytes,           ///< bytes the library passes through without meaning
+};
+
+/// What a command is about.
+enum class Quantity : std::uint8_t {
+    Positions,
+    Speeds,
+    Torques,
+    Currents,
+    Temperatures,
+    Faults,
+    RotorLocks,
+    Accelerations,
+    NormalForce,
+    TangentialForce,
+    TangentialDirection,
+    Approach,
+    FingerSummary,
+    Matrix,
+    Version,
+    SoftwareVersion,
+    HardwareVersion,
+    MechanicalVersion,
+    Serial,
+    Uid,
+    HandId,
+    SensorKind,
+    AllStatus,
+    ClearFaults,
+    ReHome,
+    FactoryReset,
+    SaveParameters,
+    MotorSwitch,
+    FingerForce,
+};
+
+/// The payload of one direction of a command: its layout, the first joint, finger or slot it
+/// covers and how many values it carries (0: as many as the frame holds).
+struct Payload {
+    Layout layout = Layout::None;
+    std::uint8_t first = 0;
+    std::uint8_t count = 0;
+};
+
+struct Command {
+    std::uint8_t code;
+    const char* name;
+    Quantity quantity;
+    /// The code alone asks the hand for `reply`.
+    bool request;
+    /// What the hand answers with the same code (Layout::None: no answer).
+    Payload reply;
+    /// What a command from the host carries (Layout::None: not a command).
+    Payload write;
+    /// Unit of the values, "" when the hand does not define one.
+    const char* unit;
+};
+
+/// The matrix codes take a second byte on a matrix read; the hand answers with rows.
+inline constexpr std::uint8_t kMatrixReadByte = 0xC6;
+inline constexpr std::size_t kSlotsPerFinger = 6;
+inline constexpr int kNoJoint = -1;
+/// 25-joint hand: the joint (command order) each state slot holds, finger 0's six slots first.
+inline constexpr int kZenitSlotJoint[30] = {
+    10,       5, 0, 15, kNoJoint, 20,  //
+    kNoJoint, 6, 1, 16, kNoJoint, 21,  //
+    kNoJoint, 7, 2, 17, kNoJoint, 22,  //
+    kNoJoint, 8, 3, 18, kNoJoint, 23,  //
+    kNoJoint, 9, 4, 19, kNoJoint, 24,
+};
+
+namespace detail {
+constexpr Payload none() {
+    return {};
+}
+constexpr Payload joints(std::uint8_t first, std::uint8_t count) {
+    return {Layout::Joints, first, count};
+}
+constexpr Payload fingers() {
+    return {Layout::Fingers, 0, 5};
+}
+constexpr Payload of(Layout layout, std::uint8_t first = 0, std::uint8_t count = 0) {
+    return {layout, first, count};
+}
+constexpr Command readWrite(std::uint8_t code, const char* name, Quantity q, Payload both,
+                            const char* unit = "") {
+    return {code, name, q, true, both, both, unit};
+}
+constexpr Command readOnly(std::uint8_t code, const char* name, Quantity q, Payload reply,
+                           const char* unit = "") {
+    return {code, name, q, true, reply, none(), unit};
+}
+constexpr Command writeOnly(std::uint8_t code, const char* name, Quantity q, Payload write) {
+    return {code, name, q, false, none(), write, ""};
+}
+constexpr Command matrix(std::uint8_t finger) {
+    return {static_cast<std::uint8_t>(0xB1 + finger),
+            "fingertip matrix",
+            Quantity::Matrix,
+            true,
+            of(Layout::MatrixRows, finger, 6),
+            of(Layout::Bytes, 0, 1),
+            ""};
+}
+constexpr Command force(std::uint8_t code, const char* name, Quantity q) {
+    return readOnly(code, name, q, fingers());
+}
+constexpr Command summary(std::uint8_t code, std::uint8_t finger) {
+    return readOnly(code, "finger summary", Quantity::FingerSummary,
+                    of(Layout::FingerSummary, finger, 4));
+}
+constexpr const char* kDegrees = "°C";
+}  // namespace detail
+
+/// A model's commands, in code order.
+struct Table {
+    const Command* first;
+    std::size_t size;
+    constexpr const Command* begin() const { return first; }
+    constexpr const Command* end() const { return first + size; }
+};
+
+// clang-format off
+/// 6-actuator hand.
+inline constexpr Command kKesta[] = {
+    detail::readWrite(0x01, "positions", Quantity::Positions, detail::joints(0, 6)),
+    detail::readWrite(0x02, "torques", Quantity::Torques, detail::joints(0, 6)),
+    // A write of speeds is confirmed with the speeds.
+    detail::readWrite(0x05, "speeds", Quantity::Speeds, detail::joints(0, 6)),
+    detail::readWrite(0x07, "accelerations", Quantity::Accelerations, detail::joints(0, 6)),
+    detail::readOnly(0x33, "temperatures", Quantity::Temperatures, detail::joints(0, 6), detail::kDegrees),
+    detail::readOnly(0x35, "faults", Quantity::Faults, detail::joints(0, 6)),
+    detail::writeOnly(0x38, "re-home", Quantity::ReHome, detail::of(Layout::Bytes, 0, 1)),
+    detail::writeOnly(0x83, "clear faults", Quantity::ClearFaults, detail::of(Layout::Bytes)),
+    detail::matrix(0), detail::matrix(1), detail::matrix(2), detail::matrix(3), detail::matrix(4),
+    detail::readOnly(0xC0, "serial number", Quantity::Serial, detail::of(Layout::Text)),
+    detail::readOnly(0xC1, "hardware version", Quantity::HardwareVersion, detail::of(Layout::VersionFields, 0, 3)),
+    detail::readOnly(0xC2, "software version", Quantity::SoftwareVersion, detail::of(Layout::VersionFields, 0, 3)),
+    detail::readOnly(0xC4, "mechanical version", Quantity::MechanicalVersion, detail::of(Layout::VersionFields, 0, 3)),
+    detail::writeOnly(0xCE, "factory reset", Quantity::FactoryReset, detail::of(Layout::Bytes, 0, 1)),
+    detail::writeOnly(0xCF, "save parameters", Quantity::SaveParameters, detail::of(Layout::Bytes, 0, 1)),
+};
+
+/// 7-joint hand: every state fits one frame.
+inline constexpr Command kMarlo[] = {
+    detail::readWrite(0x01, "positions", Quantity::Positions, detail::joints(0, 7)),
+    detail::readWrite(0x02, "torques", Quantity::Torques, detail::joints(0, 7)),
+    detail::readWrite(0x05, "speeds", Quantity::Speeds, detail::joints(0, 7)),
+    detail::force(0x20, "normal force", Quantity::NormalForce),
+    detail::force(0x21, "tangential force", Quantity::TangentialForce),
+    detail::force(0x22, "tangential direction", Quantity::TangentialDirection),
+    detail::force(0x23, "approach increment", Quantity::Approach),
+    detail::summary(0x28, 0), detail::summary(0x29, 1), detail::summary(0x30, 2),
+    detail::summary(0x31, 3), detail::summary(0x32, 4),
+    detail::readOnly(0x33, "temperatures", Quantity::Temperatures, detail::joints(0, 7), detail::kDegrees),
+    detail::readOnly(0x35, "faults", Quantity::Faults, detail::joints(0, 7)),
+    detail::readOnly(0x64, "version report", Quantity::Version, detail::of(Layout::VersionReport, 0, 6)),
+    detail::readOnly(0xB0, "sensor kind", Quantity::SensorKind, detail::of(Layout::SensorKind, 0, 1)),
+    detail::matrix(0), detail::matrix(1), detail::matrix(2), detail::matrix(3), detail::matrix(4),
+};
+
+/// 10-joint hand: positions, torques, speeds, temperatures and faults take two frames each.
+inline constexpr Command kTovin[] = {
+    detail::readWrite(0x01, "positions 0-5", Quantity::Positions, detail::joints(0, 6)),
+    detail::readWrite(0x02, "torques 0-4", Quantity::Torques, detail::joints(0, 5)),
+    detail::readWrite(0x03, "torques 5-9", Quantity::Torques, detail::joints(5, 5)),
+    detail::readWrite(0x04, "positions 6-9", Quantity::Positions, detail::joints(6, 4)),
+    detail::readWrite(0x05, "speeds 0-4", Quantity::Speeds, detail::joints(0, 5)),
+    detail::readWrite(0x06, "speeds 5-9", Quantity::Speeds, detail::joints(5, 5)),
+    detail::readOnly(0x09, "all status", Quantity::AllStatus, detail::none()),
+    detail::force(0x20, "normal force", Quantity::NormalForce),
+    detail::force(0x21, "tangential force", Quantity::TangentialForce),
+    detail::force(0x22, "tangential direction", Quantity::TangentialDirection),
+    detail::force(0x23, "approach increment", Quantity::Approach),
+    detail::summary(0x28, 0), detail::summary(0x29, 1), detail::summary(0x30, 2),
+    detail::summary(0x31, 3), detail::summary(0x32, 4),
+    detail::readOnly(0x33, "temperatures 0-4", Quantity::Temperatures, detail::joints(0, 5), detail::kDegrees),
+    detail::readOnly(0x34, "temperatures 5-9", Quantity::Temperatures, detail::joints(5, 5), detail::kDegrees),
+    detail::readOnly(0x35, "faults 0-4", Quantity::Faults, detail::joints(0, 5)),
+    detail::readOnly(0x36, "faults 5-9", Quantity::Faults, detail::joints(5, 5)),
+    detail::readOnly(0x64, "version report", Quantity::Version, detail::of(Layout::VersionReport, 0, 6)),
+    detail::readOnly(0xB0, "sensor kind", Quantity::SensorKind, detail::of(Layout::SensorKind, 0, 1)),
+    detail::matrix(0), detail::matrix(1), detail::matrix(2), detail::matrix(3), detail::matrix(4),
+};
+
+/// 20-joint hand: joints in four groups of five (one joint of each finger per group); speeds,
+/// currents and faults per finger.
+inline constexpr Command kRavel[] = {
+    detail::readWrite(0x01, "positions 0-4", Quantity::Positions, detail::joints(0, 5)),
+    detail::readWrite(0x02, "positions 5-9", Quantity::Positions, detail::joints(5, 5)),
+    detail::readWrite(0x03, "positions 10-14", Quantity::Positions, detail::joints(10, 5)),
+    detail::readWrite(0x04, "positions 15-19", Quantity::Positions, detail::joints(15, 5)),
+    detail::readWrite(0x05, "speeds", Quantity::Speeds, detail::fingers()),
+    detail::readWrite(0x06, "currents", Quantity::Currents, detail::fingers()),
+    // A write clears the faults.
+    {0x07, "faults", Quantity::Faults, true, detail::fingers(), detail::fingers(), ""},
+    detail::readOnly(0x08, "rotor locks", Quantity::RotorLocks, detail::fingers()),
+    detail::force(0x20, "normal force", Quantity::NormalForce),
+    detail::force(0x21, "tangential force", Quantity::TangentialForce),
+    detail::force(0x22, "tangential direction", Quantity::TangentialDirection),
+    detail::force(0x23, "approach increment", Quantity::Approach),
+    detail::summary(0x30, 0), detail::summary(0x31, 1), detail::summary(0x32, 2),
+    detail::summary(0x33, 3), detail::summary(0x34, 4),
+    detail::readOnly(0xB0, "sensor kind", Quantity::SensorKind, detail::of(Layout::SensorKind, 0, 1)),
+    detail::matrix(0), detail::matrix(1), detail::matrix(2), detail::matrix(3), detail::matrix(4),
+    detail::readOnly(0xC0, "UID", Quantity::Uid, detail::of(Layout::Bytes, 0, 7)),
+    detail::readOnly(0xC1, "hardware version", Quantity::HardwareVersion, detail::of(Layout::VersionNibbles, 0, 1)),
+    detail::readOnly(0xC2, "software version", Quantity::SoftwareVersion, detail::of(Layout::VersionNibbles, 0, 1)),
+    detail::readOnly(0xC3, "hand identifier", Quantity::HandId, detail::of(Layout::Identifier, 0, 1)),
+};
+
+/// 25-joint hand (and its 21-joint variant): state per finger in six slots; speeds and torques
+/// are written five joints a frame in command order.
+inline constexpr Command kZenit[] = {
+#define VELMORA_FINGER_FAMILY(first, name, q, writeLayout, unit)                                   \
+    {first + 0, name, q, true, detail::of(Layout::FingerSlots, 0, 6), writeLayout(0), unit},     \
+    {first + 1, name, q, true, detail::of(Layout::FingerSlots, 1, 6), writeLayout(1), unit},     \
+    {first + 2, name, q, true, detail::of(Layout::FingerSlots, 2, 6), writeLayout(2), unit},     \
+    {first + 3, name, q, true, detail::of(Layout::FingerSlots, 3, 6), writeLayout(3), unit},     \
+    {first + 4, name, q, true, detail::of(Layout::FingerSlots, 4, 6), writeLayout(4), unit}
+#define VELMORA_SLOTS(f) detail::of(Layout::FingerSlots, f, 6)
+#define VELMORA_GROUP(g) detail::joints(5 * (g), 5)
+#define VELMORA_NONE(f) detail::none()
+    VELMORA_FINGER_FAMILY(0x41, "positions", Quantity::Positions, VELMORA_SLOTS, ""),
+    VELMORA_FINGER_FAMILY(0x49, "speeds", Quantity::Speeds, VELMORA_GROUP, ""),
+    VELMORA_FINGER_FAMILY(0x51, "torques", Quantity::Torques, VELMORA_GROUP, ""),
+    VELMORA_FINGER_FAMILY(0x59, "faults", Quantity::Faults, VELMORA_NONE, ""),
+    VELMORA_FINGER_FAMILY(0x61, "temperatures", Quantity::Temperatures, VELMORA_NONE, detail::kDegrees),
+#undef VELMORA_FINGER_FAMILY
+#undef VELMORA_SLOTS
+#undef VELMORA_GROUP
+#undef VELMORA_NONE
+    // Byte 1 says which: 0 disables, anything else enables.
+    detail::writeOnly(0x85, "motor switch", Quantity::MotorSwitch, detail::of(Layout::Bytes)),
+    detail::force(0x90, "normal force", Quantity::NormalForce),
+    detail::force(0x91, "tangential force", Quantity::TangentialForce),
+    detail::force(0x92, "tangential direction", Quantity::TangentialDirection),
+    detail::force(0x93, "approach increment", Quantity::Approach),
+    detail::readOnly(0x98, "finger force", Quantity::FingerForce, detail::of(Layout::Bytes)),
+    detail::readOnly(0x99, "finger force", Quantity::FingerForce, detail::of(Layout::Bytes)),
+    detail::readOnly(0x9A, "finger force", Quantity::FingerForce, detail::of(Layout::Bytes)),
+    detail::readOnly(0x9B, "finger force", Quantity::FingerForce, detail::of(Layout::Bytes)),
+    detail::readOnly(0x9C, "finger force", Quantity::FingerForce, detail::of(Layout::Bytes)),
+    detail::readOnly(0xB0, "sensor kind", Quantity::SensorKind, detail::of(Layout::SensorKind, 0, 1)),
+    detail::matrix(0), detail::matrix(1), detail::matrix(2), detail::matrix(3), detail::matrix(4),
+    detail::readOnly(0xC0, "UID", Quantity::Uid, detail::of(Layout::Bytes, 0, 7)),
+    detail::readOnly(0xC1, "software version", Quantity::SoftwareVersion, detail::of(Layout::VersionFields, 0, 4)),
+    detail::readOnly(0xC2, "hardware version", Quantity::HardwareVersion, detail::of(Layout::VersionFields, 0, 4)),
+    detail::readOnly(0xC3, "hand identifier", Quantity::HandId, detail::of(Layout::Identifier, 0, 1)),
+    detail::writeOnly(0xCE, "factory reset", Quantity::FactoryReset, detail::of(Layout::Bytes)),
+    detail::writeOnly(0xCF, "save parameters", Quantity::SaveParameters, detail::of(Layout::Bytes)),
+};
+// clang-format on
+
+constexpr Table commands(VELMORA model) {
+    switch (model) {
+        case KESTA_ALT:
+        case KESTA:
+            return {kKesta, sizeof kKesta / sizeof kKesta[0]};
+        case MARLO:
+            return {kMarlo, sizeof kMarlo / sizeof kMarlo[0]};
+        case TOVIN:
+            return {kTovin, sizeof kTovin / sizeof kTovin[0]};
+        case RAVEL:
+            return {kRavel, sizeof kRavel / sizeof kRavel[0]};
+        case SABRE:
+        case ZENIT:
+            break;
+    }
+    return {kZenit, sizeof kZenit / sizeof kZenit[0]};
+}
+
+/// The command of `code` in the model's protocol; null for a code the model does not know.
+constexpr const Command* find(VELMORA model, std::uint8_t code) {
+    for (const Command& c : commands(model)) {
+        if (c.code == code)
+            return &c;
+    }
+    return nullptr;
+}
+
+/// The code of the model's command of quantity `q` covering joint, finger or slot family
+/// member `index` (the n-th command of that quantity); 0 when there is none.
+constexpr std::uint8_t codeOf(VELMORA model, Quantity q, std::size_t index = 0) {
+    for (const Command& c : commands(model)) {
+        if (c.quantity == q && index-- == 0)
+            return c.code;
+    }
+    return 0;
+}
+
+/// Joint count of the model's command order.
+constexpr std::size_t jointCount(VELMORA model) {
+    switch (model) {
+        case KESTA_ALT:
+        case KESTA:
+            return 6;
+        case MARLO:
+            return 7;
+        case TOVIN:
+            return 10;
+        case RAVEL:
+            return 20;
+        case SABRE:
+        case ZENIT:
+            break;
+    }
+    return 25;
+}
+
+/// False for the 25-joint command order's indices that no joint answers to (11 to 14).
+constexpr bool hasJoint(VELMORA model, std::size_t joint) {
+    return !((model == ZENIT || model == SABRE) && joint >= 11 && joint <= 14);
+}
+
+}  // namespace protocol
+}  // namespace velmora

@@ -1,0 +1,396 @@
+// The velmora command run in-process against simulated hands on virtual buses.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "CanLog.h"
+#include "Cli.h"
+#include "FrameMeaning.h"
+#include "support/HandPeer.h"
+#include "velmora/Protocol.h"
+#include "velmora/Version.h"
+#include "velmora/sim/SimulatedHand.h"
+#include "velmora/velmora.h"
+
+using namespace velmora;
+using namespace velmora::testing;
+using velmora::tools::LoggedFrame;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome velmoraCommand(std::vector<std::string> args, const std::atomic<bool>* stop = nullptr) {
+    static const std::atomic<bool> never{false};
+    args.insert(args.begin(), "velmora");
+    std::ostringstream out, err;
+    const int status = tools::runCli(args, out, err, stop ? *stop : never);
+    return {status, out.str(), err.str()};
+}
+
+std::string bus() {
+    return "virtual:can-" + uniqueBusName();
+}
+
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "velmora-" + uniqueBusName() + "-" + name;
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+}  // namespace
+
+struct UsageCase {
+    std::vector<std::string> args;
+    std::string message;  // in standard error
+};
+
+TEST(Cli, UsageErrorsExitTwoWithASentence) {
+    const UsageCase cases[] = {
+        {{}, "subcommand is required"},
+        {{"bogus"}, "subcommand"},
+        {{"info"}, "--model is required"},
+        {{"info", "--model", "octopus"}, "unknown model 'octopus'"},
+        {{"state", "--model", "tovin", "--side", "middle"}, "unknown side 'middle'"},
+        {{"state", "--model", "tovin", "--channel", "eth0"}, "name must contain \"can\""},
+        {{"record", "--channel", "virtual:can-x", "--seconds", "-1"},
+         "--seconds must be 0 or more"},
+        {{"record", "--channel", "virtual:can-x", "--count", "-3"}, "--count must be 0 or more"},
+        {{"sim", "--model", "tovin", "--side", "left", "--channel", "virtual:can-x", "--seconds",
+          "-2"},
+         "--seconds must be 0 or more"},
+        {{"monitor", "--model", "tovin", "--sim", "--rate", "0"}, "--rate must be more than 0"},
+        {{"replay", "/nonexistent.log", "--channel", "virtual:can-x", "--speed", "0"},
+         "--speed must be more than 0"},
+        {{"move", "--model", "tovin", "--sim"}, "give exactly one of"},
+        {{"move", "--model", "tovin", "--sim", "--positions", "1,2,300,4,5,6,7,8,9,10"},
+         "0 to 255, not 300"},
+        {{"move", "--model", "tovin", "--sim", "--positions", "1,2,3"},
+         "Joint position size is not 10"},
+        {{"move", "--model", "ravel", "--sim", "--radians", "0.1,0.2"}, "takes 20 values"},
+        {{"decode", "x.log"}, "--model is required"},
+    };
+    for (const UsageCase& c : cases) {
+        const Outcome run = velmoraCommand(c.args);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(c.args) << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos)
+            << ::testing::PrintToString(c.args) << "\n"
+            << run.err;
+    }
+}
+
+TEST(Cli, VersionAndHelpSucceed) {
+    Outcome run = velmoraCommand({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string(velmora::version()) + "\n");
+    for (const char* sub : {"info", "state", "move", "monitor", "record", "decode", "replay"}) {
+        run = velmoraCommand({sub, "--help"});
+        EXPECT_EQ(run.status, 0) << sub;
+        EXPECT_NE(run.out.find("--"), std::string::npos) << sub;
+    }
+}
+
+TEST(Cli, MissingInterfaceFailsWithOne) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"sim", "--model", "tovin", "--side", "right", "--channel",
+                                   "nosuchcan7"},
+          {"record", "--channel", "nosuchcan7", "--count", "1"},
+          {"info", "--model", "tovin", "--channel", "nosuchcan7"}}) {
+        const Outcome run = velmoraCommand(args);
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find("interface nosuchcan7"), std::string::npos) << run.err;
+    }
+}
+
+TEST(Cli, InfoOfEverySimulatedModel) {
+    for (const char* model : {"kesta", "marlo", "tovin", "ravel", "sabre", "zenit"}) {
+        const Outcome run = velmoraCommand({"info", "--model", model, "--sim", "--channel", bus()});
+        EXPECT_EQ(run.status, 0) << model << run.err;
+        EXPECT_NE(run.out.find("answered:    yes"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("firmware:    1.5"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("sensors:     matrix sensors"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("opened successfully"), std::string::npos) << "library noise";
+    }
+}
+
+TEST(Cli, InfoOfASilentHandSaysSoAndExitsOne) {
+    sim::SimulatedHand silent(sim::openSimChannel(bus()), {});
+    silent.setSilent(true);
+    const Outcome run =
+        velmoraCommand({"info", "--model", "tovin", "--channel", bus(), "--timeout", "150"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("did not answer within 150 ms"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("0 frames received"), std::string::npos) << run.out;
+}
+
+TEST(Cli, StateAsJsonShowsTheMeaningfulSlotsOnly) {
+    struct Case {
+        const char* model;
+        std::size_t joints;
+        bool currents;
+    };
+    for (const Case& c : {Case{"tovin", 10, false}, Case{"sabre", 21, false},
+                          Case{"zenit", 21, false}, Case{"ravel", 20, true}}) {
+        const Outcome run =
+            velmoraCommand({"state", "--model", c.model, "--sim", "--channel", bus(), "--json"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto doc = nlohmann::json::parse(run.out);
+        EXPECT_EQ(doc["model"], c.model);
+        EXPECT_TRUE(doc["answered"].get<bool>());
+        EXPECT_EQ(doc["positions"]["values"].size(), c.joints) << c.model;
+        EXPECT_EQ(doc["radians"].size(), c.joints) << c.model;
+        EXPECT_EQ(doc["currents"].is_null(), !c.currents) << c.model;
+        if (std::string(c.model) == "zenit") {
+            EXPECT_EQ(doc["temperatures"]["raw"].size(), 30u);
+            EXPECT_EQ(doc["temperatures"]["values"].size(), 21u) << "slots without a joint";
+            EXPECT_EQ(doc["temperatures"]["unit"], "°C");
+        }
+    }
+    const Outcome table =
+        velmoraCommand({"state", "--model", "tovin", "--sim", "--channel", bus()});
+    EXPECT_EQ(table.status, 0);
+    EXPECT_TRUE(std::regex_search(table.out, std::regex("positions +0\\.\\.255( +255){10}\n")))
+        << table.out;
+}
+
+TEST(Cli, MoveWaitsUntilTheJointsSettle) {
+    const std::string channel = bus();
+    sim::SimulatedHand hand(sim::openSimChannel(channel), {});
+    Outcome run = velmoraCommand({"move", "--model", "tovin", "--channel", channel, "--positions",
+                                  "100,110,120,130,140,150,160,170,180,190", "--wait"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("reached after"), std::string::npos) << run.out;
+    EXPECT_GT(lines(run.out).size(), 2u) << "a progress line per step when not a terminal";
+    EXPECT_EQ(hand.body().positions(0, 10),
+              ByteVector({100, 110, 120, 130, 140, 150, 160, 170, 180, 190}));
+
+    run = velmoraCommand({"move", "--model", "tovin", "--channel", channel, "point", "--wait"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(hand.body().positions(2, 1), ByteVector{230}) << "index finger stretched";
+    EXPECT_EQ(hand.body().positions(3, 1), ByteVector{40});
+
+    hand.setSilent(true);
+    run = velmoraCommand(
+        {"move", "--model", "tovin", "--channel", channel, "open", "--wait", "--timeout", "100"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("No fresh reply"), std::string::npos) << run.err;
+}
+
+TEST(Cli, MonitorOffATerminalPrintsALinePerRefresh) {
+    const Outcome run = velmoraCommand({"monitor", "--model", "marlo", "--sim", "--channel", bus(),
+                                        "--rate", "50", "--count", "3"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto out = lines(run.out);
+    ASSERT_EQ(out.size(), 3u) << run.out;
+    for (const auto& line : out) {
+        EXPECT_NE(line.find("joints J0="), std::string::npos) << line;
+        EXPECT_NE(line.find("faults none"), std::string::npos) << line;
+        EXPECT_NE(line.find("frames/s"), std::string::npos) << line;
+    }
+}
+
+TEST(Cli, RecordWritesCandumpLinesThatDecodeNamesAndReplaySends) {
+    const std::string channel = bus(), log = tempPath("record.log");
+    sim::SimulatedHand hand(sim::openSimChannel(channel), {});
+    Outcome recorded;
+    std::atomic<bool> done{false}, stop{false};
+    std::thread recorder([&] {
+        recorded =
+            velmoraCommand({"record", "--channel", channel, "--count", "40", "-o", log}, &stop);
+        done = true;
+    });
+    {
+        VelmoraApi api(TOVIN, RIGHT, channel);
+        const bool finished = eventually(
+            [&] {
+                api.getState();
+                std::this_thread::sleep_for(5ms);
+                return done.load();
+            },
+            30000ms);  // generous: other builds may share the machine
+        EXPECT_TRUE(finished);
+        stop = true;
+    }
+    recorder.join();
+    ASSERT_EQ(recorded.status, 0) << recorded.err;
+    EXPECT_NE(recorded.err.find("recorded 40 frames"), std::string::npos);
+
+    std::ifstream in(log);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    const auto logged = lines(text);
+    ASSERT_EQ(logged.size(), 40u);
+    const std::regex candump("\\(\\d{10}\\.\\d{6}\\) " +
+                             std::regex_replace(channel, std::regex("[.]"), "\\.") +
+                             " 027#([0-9A-F]{2}){1,8}");
+    for (const auto& line : logged)
+        EXPECT_TRUE(std::regex_match(line, candump)) << line;
+
+    const Outcome decoded = velmoraCommand({"decode", log, "--model", "tovin"});
+    ASSERT_EQ(decoded.status, 0) << decoded.err;
+    EXPECT_EQ(decoded.out.find("raw "), std::string::npos) << decoded.out;
+    EXPECT_NE(decoded.out.find("request positions 0-5 (0x01)"), std::string::npos) << decoded.out;
+    EXPECT_NE(decoded.out.find("reply   positions 0-5 (0x01): J0="), std::string::npos)
+        << decoded.out;
+    EXPECT_NE(decoded.out.find("summary: 40 frames"), std::string::npos);
+
+    // Played back on another bus, a listener there gets the same frames in the same order.
+    communication::VirtualCanBus listener("can-replay-" + uniqueBusName());
+    const Outcome replayed = velmoraCommand(
+        {"replay", log, "--channel", "virtual:can-replay-" + uniqueBusName(), "--speed", "50"});
+    ASSERT_EQ(replayed.status, 0) << replayed.err;
+    for (const auto& line : logged) {
+        std::string error;
+        const LoggedFrame expected = *tools::parseLogLine(line, error);
+        const communication::CanMessage got = listener.recvAny();
+        EXPECT_EQ(got.id, expected.id);
+        ASSERT_EQ(got.len, expected.len);
+        EXPECT_TRUE(std::equal(got.data.begin(), got.data.begin() + got.len, expected.data.begin()))
+            << line;
+    }
+}
+
+TEST(Cli, DecodeTellsRequestsWritesAndRepliesApart) {
+    const std::string log = tempPath("handmade.log");
+    writeFile(log,
+              "(1733760000.000000) can0 027#01\n"
+              "(1733760000.000500) can0 027#0180808080808080\n"
+              "(1733760000.004000) can0 027#01FF00FF00FF00\n"
+              "(1733760000.300000) can0 027#EE0102\n"
+              "(1733760000.301000) can0 027#64\n"
+              "(1733760000.302000) can0 027#640A010152152000\n"
+              "(1733760000.303000) can0 027#B3C6\n"
+              "(1733760000.304000) can0 027#B350010203040506\n"
+              "(1733760000.305000) can0 12345678#00\n");
+    const Outcome run = velmoraCommand({"decode", log, "--model", "tovin", "--gap", "100"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto out = lines(run.out);
+    const char* const expected[] = {
+        "request positions 0-5 (0x01)",
+        "reply   positions 0-5 (0x01): J0=128 T1=128 I1=128 M1=128 R1=128 L1=128",
+        "write   positions 0-5 (0x01): J0=255 T1=0",
+        "raw     unknown code 0xEE: 01 02",
+        "request version report (0x64)",
+        "freedom=10 robot=1 number=1 side=right software=1.5 hardware=2.0",
+        "write   fingertip matrix (0xB3): middle matrix read",
+        "reply   fingertip matrix (0xB3): middle row 5: 1 2 3 4 5 6",
+        "12345678#00",
+    };
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_NE(out.at(i).find(expected[i]), std::string::npos) << out.at(i);
+    EXPECT_NE(run.out.find("gaps above 100 ms: 1"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2 not in the tovin protocol"), std::string::npos) << run.out;
+
+    writeFile(log, "(1733760000.000000) can0 027#01\nnot a frame\n");
+    const Outcome bad = velmoraCommand({"decode", log, "--model", "tovin"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find(":2: does not begin with a time stamp"), std::string::npos) << bad.err;
+}
+
+TEST(CanLog, LinesAreWhatCandumpWrites) {
+    struct Case {
+        LoggedFrame frame;
+        std::string line;
+    };
+    LoggedFrame standard;
+    standard.seconds = 1733760000;
+    standard.microseconds = 123456;
+    standard.interface = "can0";
+    standard.id = 0x27;
+    standard.len = 3;
+    standard.data = {0x01, 0xFF, 0x80};
+    LoggedFrame extended = standard;
+    extended.extended = true;
+    extended.id = 0x1ABCDEF;
+    extended.len = 0;
+    extended.microseconds = 7;
+    LoggedFrame remote = standard;
+    remote.remote = true;
+    remote.len = 2;
+    const Case cases[] = {
+        {standard, "(1733760000.123456) can0 027#01FF80"},
+        {extended, "(1733760000.000007) can0 01ABCDEF#"},
+        {remote, "(1733760000.123456) can0 027#R2"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(tools::formatLogLine(c.frame), c.line);
+        std::string error;
+        const auto parsed = tools::parseLogLine(c.line, error);
+        ASSERT_TRUE(parsed) << error;
+        EXPECT_EQ(tools::formatLogLine(*parsed), c.line);
+    }
+    for (const char* bad : {"", "(1.5) can0 027#01", "(1733760000.123456) can0 27#01",
+                            "(1733760000.123456) can0 027#0", "(1733760000.123456) can0 027#0G",
+                            "(1733760000.123456) can0 800#01", "(1733760000.123456) can0",
+                            "(1733760000.123456) can0 027#010203040506070809"}) {
+        std::string error;
+        EXPECT_FALSE(tools::parseLogLine(bad, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+// The table the decoder reads and the simulated hands agree: every reply a simulated hand sends
+// to a request of its model's table is a reply of a known command there.
+TEST(Protocol, EverySimulatedReplyIsAKnownReply) {
+    for (VELMORA model : {KESTA, MARLO, TOVIN, RAVEL, SABRE, ZENIT}) {
+        const std::string name = "can-" + uniqueBusName() + sim::modelName(model);
+        sim::SimConfig config;
+        config.model = model;
+        sim::SimulatedHand hand(sim::openSimChannel("virtual:" + name), config);
+        communication::VirtualCanBus host(name);
+        host.setReceiveTimeout(0, 20000);
+        tools::FrameDecoder decoder(model);
+        std::size_t replies = 0;
+        for (const protocol::Command& c : protocol::commands(model)) {
+            if (!c.request)
+                continue;
+            LoggedFrame request;
+            request.id = RIGHT;
+            request.len = 1;
+            request.data[0] = c.code;
+            EXPECT_EQ(decoder.decode(request).direction, tools::FrameMeaning::Direction::Request);
+            host.send({c.code}, RIGHT, false);
+            while (true) {
+                communication::CanMessage m;
+                try {
+                    m = host.recvAny();
+                } catch (const std::runtime_error&) {
+                    break;  // no (further) answer
+                }
+                LoggedFrame reply;
+                reply.id = m.id;
+                reply.len = m.len;
+                reply.data = m.data;
+                const tools::FrameMeaning meaning = decoder.decode(reply);
+                ASSERT_NE(meaning.command, nullptr)
+                    << sim::modelName(model) << " code " << int(m.data[0]);
+                EXPECT_EQ(meaning.direction, tools::FrameMeaning::Direction::Reply)
+                    << sim::modelName(model) << " " << meaning.command->name;
+                if (meaning.command->reply.count &&
+                    meaning.command->quantity != protocol::Quantity::Matrix) {
+                    EXPECT_EQ(m.len, 1u + meaning.command->reply.count)
+                        << sim::modelName(model) << " " << meaning.command->name;
+                }
+                ++replies;
+            }
+        }
+        EXPECT_GT(replies, 5u) << sim::modelName(model);
+    }
+}

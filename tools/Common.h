@@ -1,0 +1,140 @@
+#pragma once
+
+// What the subcommands share: the common options, the hand they open, exit statuses and the
+// labels of joints, fingers and slots.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "velmora/IHand.h"
+#include "velmora/VelmoraTypes.h"
+
+namespace CLI {
+class App;
+}
+
+namespace velmora {
+namespace sim {
+class SimulatedHand;
+}
+namespace tools {
+
+/// Exit statuses of the command.
+enum Exit : int {
+    kSuccess = 0,
+    kHandFailed = 1,  ///< no answer, interface missing or down
+    kUsage = 2,       ///< bad arguments
+};
+
+/// Bad arguments found after parsing: the command says `what` and exits with kUsage.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Io {
+    std::ostream& out;
+    std::ostream& err;
+    const std::atomic<bool>& stop;
+    /// True when `out` is the process's standard output and that is a terminal.
+    bool terminal;
+};
+
+/// Runs a parsed subcommand; returns its exit status.
+using Runner = std::function<int(Io&)>;
+
+/// The subcommands registered on the command line, each with what runs it.
+struct Subcommands {
+    void add(CLI::App* app, Runner run) { entries.push_back({app, std::move(run)}); }
+    struct Entry {
+        CLI::App* app;
+        Runner run;
+    };
+    std::vector<Entry> entries;
+};
+
+/// --model, --side, --channel, --bitrate, --sim.
+struct HandOptions {
+    std::string model;
+    std::string side = "right";
+    std::string channel = "can0";
+    int bitrate = 1000000;
+    bool sim = false;
+    /// Milliseconds a fresh read waits for the hand.
+    int timeoutMs = 500;
+};
+
+/// Adds the common options to a subcommand; --model is required when `modelRequired`.
+void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired = true);
+/// Adds --model alone (decode).
+void addModelOption(CLI::App* command, std::string& model, bool required = true);
+
+std::string modelChoices();
+VELMORA parseModel(const std::string& name);
+std::uint32_t parseSide(const std::string& name);
+
+/// The hand a subcommand drives: with --sim a simulated hand of the same model answers on a
+/// virtual channel in this process.
+class HandSession {
+  public:
+    /// Throws UsageError for a channel that cannot carry a hand, std::runtime_error when the
+    /// interface is missing or down.
+    explicit HandSession(const HandOptions& options);
+    ~HandSession();
+    HandSession(const HandSession&) = delete;
+    HandSession& operator=(const HandSession&) = delete;
+
+    hand::IHand& hand() { return *hand_; }
+    VELMORA model() const { return model_; }
+    std::uint32_t side() const { return side_; }
+    const std::string& channel() const { return channel_; }
+    std::chrono::milliseconds timeout() const { return timeout_; }
+    sim::SimulatedHand* simulated() { return simulated_.get(); }
+
+    /// Waits until the hand has sent a frame; the time it took, or empty after `deadline`.
+    std::optional<std::chrono::nanoseconds> waitForFirstReply(std::chrono::milliseconds deadline,
+                                                              const std::atomic<bool>& stop);
+
+  private:
+    VELMORA model_;
+    std::uint32_t side_;
+    std::string channel_;
+    std::chrono::milliseconds timeout_;
+    std::chrono::steady_clock::time_point opened_;
+    std::unique_ptr<sim::SimulatedHand> simulated_;
+    std::unique_ptr<hand::IHand> hand_;
+};
+
+/// The channel a session opens: with --sim, a virtual bus named after --channel.
+std::string sessionChannel(const HandOptions& options);
+
+/// One value of a reading with its label.
+struct Labelled {
+    std::string label;
+    int value;
+};
+
+/// Label of joint `j` in the model's command order: finger letter and its joint number from the
+/// thumb's base on (T1, I2, ...) where the joint flexes a finger, J<j> otherwise.
+std::string jointLabel(VELMORA model, std::size_t joint);
+
+/// The meaningful values of a reading as the getters return them: one per joint (without the
+/// indices no joint answers to), one per finger (T, I, M, R, L), or the 25-joint hand's 30 state
+/// slots mapped to their joints.
+std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values);
+
+/// Sends the library's warnings and errors to `err` and drops its information lines, until
+/// resetMessageSink().
+void installMessageSink(std::ostream& err);
+
+/// Runs `body`, turning the library's and the channel's failures into a message and an exit
+/// status.
+int guarded(const char* command, Io& io, const std::function<int()>& body);
+
+}  // namespace tools
+}  // namespace velmora

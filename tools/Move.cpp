@@ -1,0 +1,206 @@
+// velmora move: command the joints, optionally follow them until they settle.
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <iomanip>
+#include <mutex>
+#include <thread>
+
+#include "Subcommands.h"
+#include "velmora/HandException.h"
+#include "velmora/MessageSink.h"
+#include "velmora/Protocol.h"
+#include "velmora/sim/SimulatedHand.h"
+
+namespace velmora {
+namespace tools {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct MoveOptions {
+    HandOptions hand;
+    std::vector<int> positions;
+    std::vector<double> radians;
+    std::string pose;
+    bool wait = false;
+    double waitSeconds = 10;
+};
+
+ByteVector namedPose(VELMORA model, const std::string& name) {
+    const sim::ModelShape shape = sim::shapeOf(model);
+    ByteVector pose(shape.joints, name == "open" ? 230 : 128);
+    if (name == "close" || name == "point") {
+        for (const auto& finger : shape.fingerJoints)
+            for (std::size_t j : finger)
+                pose[j] = 40;
+    }
+    if (name == "point") {
+        for (std::size_t j : shape.fingerJoints[1])
+            pose[j] = 230;
+    }
+    for (std::size_t j = 0; j < pose.size(); ++j) {
+        if (!protocol::hasJoint(model, j))
+            pose[j] = 0;
+    }
+    return pose;
+}
+
+/// The library's refusals of an argument (wrong count) during `body`; afterwards its messages go
+/// to `err` again.
+std::vector<std::string> refusals(std::ostream& err, const std::function<void()>& body) {
+    auto messages = std::make_shared<std::vector<std::string>>();
+    auto mutex = std::make_shared<std::mutex>();
+    setMessageSink([messages, mutex](MessageLevel level, const std::string& text) {
+        if (level != MessageLevel::Info) {
+            std::lock_guard<std::mutex> lock(*mutex);
+            messages->push_back(text);
+        }
+    });
+    try {
+        body();
+    } catch (...) {
+        installMessageSink(err);
+        throw;
+    }
+    installMessageSink(err);
+    std::lock_guard<std::mutex> lock(*mutex);
+    return *messages;
+}
+
+std::string progress(VELMORA model, const ByteVector& state, double seconds) {
+    std::ostringstream line;
+    line << std::fixed << std::setprecision(1) << std::setw(5) << seconds << " s ";
+    for (const Labelled& v : meaningful(model, state))
+        line << " " << v.label << "=" << std::setw(3) << v.value;
+    return line.str();
+}
+
+int waitForSettle(HandSession& session, const std::optional<ByteVector>& target,
+                  const MoveOptions& options, Io& io) {
+    const VELMORA model = session.model();
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(options.waitSeconds));
+    ByteVector last;
+    int unchanged = 0;
+    bool drawn = false;
+    while (!io.stop) {
+        ByteVector state;
+        try {
+            state = session.hand().readState(session.timeout());
+        } catch (const HandTimeoutException& e) {
+            if (drawn && io.terminal)
+                io.out << "\n";
+            io.err << "velmora move: " << e.what() << "\n";
+            return kHandFailed;
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const std::string line = progress(model, state, seconds);
+        if (io.terminal)
+            io.out << "\r\033[K" << line << std::flush;  // one line, redrawn in place
+        else
+            io.out << line << "\n";
+        drawn = true;
+
+        bool reached = target && state.size() == target->size();
+        for (std::size_t j = 0; reached && j < state.size(); ++j) {
+            if (protocol::hasJoint(model, j) && std::abs(int(state[j]) - int((*target)[j])) > 1)
+                reached = false;
+        }
+        unchanged = state == last ? unchanged + 1 : 0;
+        last = state;
+        if (reached || unchanged >= 3) {
+            if (io.terminal)
+                io.out << "\n";
+            io.out << (reached ? "reached" : "settled") << " after " << std::fixed
+                   << std::setprecision(1) << seconds << " s\n"
+                   << std::defaultfloat;
+            return kSuccess;
+        }
+        if (Clock::now() > end) {
+            if (io.terminal)
+                io.out << "\n";
+            io.err << "velmora move: the joints did not settle within " << options.waitSeconds
+                   << " s\n";
+            return kHandFailed;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    if (io.terminal)
+        io.out << "\n";
+    return kHandFailed;
+}
+
+int runMove(const MoveOptions& options, Io& io) {
+    const int given = !options.positions.empty() + !options.radians.empty() + !options.pose.empty();
+    if (given != 1)
+        throw UsageError(
+            "give exactly one of --positions, --radians or a pose (open, close, point)");
+    if (options.waitSeconds <= 0)
+        throw UsageError("--wait-timeout must be more than 0");
+    for (int v : options.positions) {
+        if (v < 0 || v > 255)
+            throw UsageError("--positions values must be 0 to 255, not " + std::to_string(v));
+    }
+    for (double v : options.radians) {
+        if (!std::isfinite(v))
+            throw UsageError("--radians values must be finite numbers");
+    }
+
+    HandSession session(options.hand);
+    const VELMORA model = session.model();
+    std::optional<ByteVector> target;
+    std::vector<std::string> refused;
+    if (!options.radians.empty()) {
+        refused = refusals(io.err, [&] { session.hand().setJointPositionArc(options.radians); });
+    } else {
+        target = options.pose.empty()
+                     ? ByteVector(options.positions.begin(), options.positions.end())
+                     : namedPose(model, options.pose);
+        refused = refusals(io.err, [&] { session.hand().setJointPositions(*target); });
+    }
+    if (!refused.empty()) {
+        for (const auto& text : refused)
+            io.err << "velmora move: " << text << "\n";
+        io.err << "velmora move: " << sim::modelName(model) << " takes "
+               << protocol::jointCount(model) << " values\n";
+        return kUsage;
+    }
+    io.out << "sent " << (options.radians.empty() ? "positions" : "radians") << " to "
+           << sim::modelName(model) << " on " << session.channel() << "\n";
+    if (!options.wait)
+        return kSuccess;
+    return waitForSettle(session, target, options, io);
+}
+
+}  // namespace
+
+void addMove(CLI::App& app, Subcommands& commands) {
+    auto options = std::make_shared<MoveOptions>();
+    CLI::App* command = app.add_subcommand(
+        "move", "Move the joints: --positions, --radians or a named pose (open, close, point)");
+    addHandOptions(command, options->hand);
+    command->add_option("pose", options->pose, "Named pose: open, close or point")
+        ->check(CLI::IsMember({"open", "close", "point"}));
+    command
+        ->add_option("--positions,-p", options->positions,
+                     "One 0..255 value per joint: 255,255,...")
+        ->delimiter(',');
+    command->add_option("--radians,-r", options->radians, "One angle per joint in radians")
+        ->delimiter(',');
+    command->add_flag("--wait,-w", options->wait,
+                      "Follow the joints until they settle, with a progress line");
+    command
+        ->add_option("--wait-timeout", options->waitSeconds,
+                     "Seconds --wait follows the joints before giving up")
+        ->capture_default_str();
+    commands.add(command, [options](Io& io) {
+        return guarded("move", io, [&] { return runMove(*options, io); });
+    });
+}
+
+}  // namespace tools
+}  // namespace velmora
