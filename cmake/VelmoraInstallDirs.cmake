@@ -1,0 +1,15 @@
+# Installed programs (the velmora command and whatever else installs an executable) find the
+# library relative to themselves, so an install tree works from any prefix. Where the library
+# lands in a directory the loader searches anyway (/usr/lib/<triplet> for the Debian packages),
+# they carry no RUNPATH at all. The library itself never carries one (its target clears it).
+if(NOT DEFINED CMAKE_INSTALL_RPATH)
+  set(_velmora_loader_dirs ${CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES}
+                           ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES})
+  if(NOT "${CMAKE_INSTALL_FULL_LIBDIR}" IN_LIST _velmora_loader_dirs)
+    file(RELATIVE_PATH _velmora_bin_to_lib
+      "${CMAKE_INSTALL_FULL_BINDIR}" "${CMAKE_INSTALL_FULL_LIBDIR}")
+    set(CMAKE_INSTALL_RPATH "$ORIGIN/${_velmora_bin_to_lib}")
+  endif()
+  unset(_velmora_loader_dirs)
+  unset(_velmora_bin_to_lib)
+endif()
