@@ -5,6 +5,12 @@ set -euo pipefail
 # can-utils and python3-can: the peers of the integration tests (candump, cansend, python-can).
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
 
+# --packaging: what scripts/package.sh and the CI's package checks need besides (dpkg-shlibdeps,
+# file, pkg-config, lintian).
+if [ "${1:-}" = --packaging ]; then
+  packages+=(dpkg-dev file pkgconf lintian)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
