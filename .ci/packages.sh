@@ -128,11 +128,11 @@ cp "$root/tests/package/consumer.cpp" "$root/tests/package/CMakeLists.txt" "$wor
 cd "$work"
 run cmake -S . -B cmake-build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run cmake --build cmake-build
-run ./cmake-build/consumer
+run ./cmake-build/consumer "$version"
 # shellcheck disable=SC2046
 run g++ -std=c++17 -Wall -Wextra -Wpedantic -Werror consumer.cpp -o consumer-pc \
   $(pkg-config --cflags --libs velmora)
-run ./consumer-pc
+run ./consumer-pc "$version"
 
 # The examples, against the installed simulated hands (find_package(velmora 1 COMPONENTS sim)).
 run cmake -S "$root/examples" -B examples-build -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -156,6 +156,10 @@ cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL _velmora_setup_cpack)
 if(VELMORA_BUILD_TESTS)
   file(GLOB _velmora_headers RELATIVE ${PROJECT_SOURCE_DIR}/include CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/include/velmora/*.h)
+  # Generated ones (velmora/Version.h) too.
+  file(GLOB _velmora_generated_headers RELATIVE ${PROJECT_BINARY_DIR}/include
+    ${PROJECT_BINARY_DIR}/include/velmora/*.h)
+  list(APPEND _velmora_headers ${_velmora_generated_headers})
   if(TARGET velmora_sim)
     file(GLOB _velmora_sim_headers RELATIVE ${PROJECT_SOURCE_DIR}/sim/include CONFIGURE_DEPENDS
       ${PROJECT_SOURCE_DIR}/sim/include/velmora/sim/*.h)
@@ -174,6 +178,7 @@ if(VELMORA_BUILD_TESTS)
   target_compile_options(velmora_header_check PRIVATE -Wall -Wextra -Wpedantic -Werror)
   set_target_properties(velmora_header_check PROPERTIES CXX_EXTENSIONS OFF)
   unset(_velmora_headers)
+  unset(_velmora_generated_headers)
   unset(_velmora_sim_headers)
   unset(_velmora_header_sources)
 endif()

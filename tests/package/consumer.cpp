@@ -1,6 +1,8 @@
 // An application outside the velmora tree, built against the installed packages only (CMake
 // package or pkg-config): it drives a 10-joint hand through VelmoraApi on an in-process
-// virtual bus, where a peer endpoint plays the hand, and exits 0 when the hand was driven.
+// virtual bus, where a peer endpoint plays the hand, and exits 0 when the hand was driven (and,
+// given a version, when the library it runs with is that version).
+#include <velmora/Version.h>
 #include <velmora/velmora.h>
 
 #include <atomic>
@@ -29,7 +31,14 @@ bool eventually(Condition condition) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    std::cout << "compiled against velmora " << VELMORA_VERSION_STRING << ", running with "
+              << velmora::version() << '\n';
+    if (argc > 1 && std::string(velmora::version()) != argv[1]) {
+        std::cout << "expected velmora " << argv[1] << '\n';
+        return 1;
+    }
+
     // "virtual:" opens the in-process bus named by the rest; a hand's channel names a CAN bus.
     const std::string channel = "virtual:can-consumer";
     velmora::communication::VirtualCanBus peer("can-consumer");
