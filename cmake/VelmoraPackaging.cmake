@@ -149,7 +149,10 @@ function(_velmora_setup_cpack)
 
   include(CPack)
 endfunction()
-cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL _velmora_setup_cpack)
+# Only where velmora is the project being built: a parent project's packaging is its own.
+if(VELMORA_TOP_LEVEL)
+  cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL _velmora_setup_cpack)
+endif()
 
 # Every public header compiles on its own (and twice in a row), strictly: one generated source
 # per header, built with the tests.
