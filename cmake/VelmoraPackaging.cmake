@@ -143,7 +143,13 @@ function(_velmora_setup_cpack)
 
   set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-velmora)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
-  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "libvelmora1 ${same_version}, python3")
+  # A compiled module is built for one Python version: the interpreter it was built with.
+  set(python "python3")
+  if(DEFINED Python3_VERSION_MINOR)
+    math(EXPR next "${Python3_VERSION_MINOR} + 1")
+    set(python "python3 (>= 3.${Python3_VERSION_MINOR}), python3 (<< 3.${next})")
+  endif()
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "libvelmora1 ${same_version}, ${python}")
   set(CPACK_DEBIAN_PYTHON_DESCRIPTION
     "Python bindings of the velmora robot hand SDK\n${intro}\n\nThis package holds the Python 3 module velmora.")
 
