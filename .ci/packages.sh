@@ -84,18 +84,24 @@ for name in "${names[@]}"; do
   dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "install ok installed" &&
     installed_before+=("$name")
 done
-[ ${#installed_before[@]} -eq 0 ] ||
-  fail "already installed, refusing to replace them: ${installed_before[*]}"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+purge() {
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get purge -y -qq -o DPkg::Lock::Timeout=300 "$@" >/dev/null
+}
+# Only a run stopped half-way leaves them behind: the checks need the packages of this build.
+if [ ${#installed_before[@]} -gt 0 ]; then
+  echo "packages: removing ${installed_before[*]}, left installed by an earlier run"
+  purge "${installed_before[@]}"
+fi
 cleanup() {
   echo "+ apt-get purge ${names[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o DPkg::Lock::Timeout=300 "${names[@]}" \
-    >/dev/null || echo "packages: could not remove ${names[*]}" >&2
+  purge "${names[@]}" || echo "packages: could not remove ${names[*]}" >&2
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
 debs_abs=()
 for deb in "${debs[@]}"; do debs_abs+=("$root/$deb"); done
 run "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
@@ -107,6 +113,12 @@ readelf -d "$library" | grep -q 'Library soname: \[libvelmora_cpp_sdk\.so\.1\]' 
   fail "$library: SONAME is not libvelmora_cpp_sdk.so.1"
 ! readelf -d "$library" | grep -Eq 'RUNPATH|RPATH' || fail "$library carries a RUNPATH"
 ! readelf -d /usr/bin/velmora | grep -Eq 'RUNPATH|RPATH' || fail "/usr/bin/velmora carries a RUNPATH"
+for name in "${names[@]}"; do
+  for file in $(dpkg -L "$name"); do
+    [ -f "$file" ] && file -b "$file" | grep -q '^ELF' || continue
+    ! readelf -d "$file" | grep -F "$root" || fail "$file looks for libraries in the build tree"
+  done
+done
 cmake_dir=$(dirname "$(dpkg -L libvelmora-dev | grep '/velmoraConfig\.cmake$')")
 ! grep -rl "$root" "$cmake_dir" || fail "the installed CMake package names the build tree"
 [ "$(pkg-config --modversion velmora)" = "$version" ] ||
