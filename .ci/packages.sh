@@ -38,7 +38,7 @@ run cmake --build "$lib_only" --target velmora_cpp_sdk --parallel "$(nproc)"
 [ -e "$lib_only/libvelmora_cpp_sdk.so.1" ] || fail "the library-only build made no libvelmora_cpp_sdk.so.1"
 
 # --- The packages ------------------------------------------------------------------------------
-build=build/ci-packages
+build=${VELMORA_PACKAGE_BUILD:-build/ci-packages}   # a package build to reuse, if given
 run ./scripts/package.sh "$build"
 debs=("$build"/packages/*.deb)
 names=()
