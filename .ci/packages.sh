@@ -162,7 +162,8 @@ fi
 run timeout 120 velmora demo --model tovin >/dev/null
 
 if [[ " ${names[*]} " == *" python3-velmora "* ]]; then
-  run python3 -c "import velmora, sys; print(velmora.__version__); sys.exit(velmora.__version__ != '$version')"
+  # The package's interpreter is Debian's, whatever python3 comes first on the PATH.
+  run /usr/bin/python3 -c "import velmora, sys; print(velmora.__version__); sys.exit(velmora.__version__ != '$version')"
 else
   echo "python3-velmora: not built, import not checked"
 fi
