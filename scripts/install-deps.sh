@@ -4,6 +4,8 @@ set -euo pipefail
 
 # can-utils and python3-can: the peers of the integration tests (candump, cansend, python-can).
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
+# The ROS 2 bridge (Cyclone DDS and its idlc) and its interoperability test's peer (Fast DDS).
+packages+=(cyclonedds-dev cyclonedds-tools libfastrtps-dev fastddsgen)
 
 # --packaging: what scripts/package.sh and the CI's package checks need besides (dpkg-shlibdeps,
 # file, pkg-config, lintian).

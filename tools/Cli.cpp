@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "Demo.h"
+#include "bridge/BridgeCommand.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -135,6 +136,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         ->add_option("--seconds", seconds, "Stop after this many seconds (0: run until stopped)")
         ->check(CLI::NonNegativeNumber);
 
+    const bridge::BridgeCommand bridgeCommand(app);
+
     std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
     try {
         app.parse(reversed);
@@ -142,6 +145,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return app.exit(e, out, err);
     }
 
+    if (bridgeCommand.chosen())
+        return bridgeCommand.run(out, err, stop);
     if (*demo) {
         const std::uint32_t side = *sim::sideFromName(demoSide);
         const std::vector<VELMORA> models =

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "detail/CanSystem.h"
+#include "detail/PreciseSleep.h"
 
 extern char** environ;
 
@@ -68,7 +69,7 @@ class PosixCanSystem final : public CanSystem {
     }
 
     void sleepFor(std::chrono::milliseconds duration) override {
-        std::this_thread::sleep_for(duration);
+        velmora::detail::sleepPrecisely(duration);
     }
 
     int openWakeEvent() override { return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }

@@ -8,6 +8,7 @@
 #include <thread>
 #include "detail/ChannelLink.h"
 #include "detail/Messages.h"
+#include "detail/PreciseSleep.h"
 
 #include "detail/Pacing.h"
 
@@ -168,8 +169,9 @@ void VirtualCanBus::send(const std::vector<std::uint8_t>& data, std::uint32_t ca
         }
         return;
     }
-    detail::sendPaced(sendMutex_, *pacedAs_, detail::pacingVersion(handVersion_), data, write,
-                      [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });
+    detail::sendPaced(
+        sendMutex_, *pacedAs_, detail::pacingVersion(handVersion_), data, write,
+        [](std::chrono::milliseconds pause) { velmora::detail::sleepPrecisely(pause); });
 }
 
 CanMessage VirtualCanBus::recv(const std::uint32_t& canId) {

@@ -1,0 +1,183 @@
+#include "JointLayout.h"
+
+#include <cctype>
+#include <cmath>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "velmora/RangeToArc.h"
+
+namespace velmora {
+namespace bridge {
+
+namespace {
+
+// The angle tables are keyed by slot count; the 6-actuator hand has none.
+std::optional<int> angleKey(VELMORA model) {
+    switch (model) {
+        case MARLO:
+            return 7;
+        case TOVIN:
+            return 10;
+        case RAVEL:
+            return 20;
+        case SABRE:
+            return 21;
+        case ZENIT:
+            return 25;
+        case KESTA:
+        case KESTA_ALT:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return "";
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool validSegment(const std::string& segment) {
+    if (segment.empty() || std::isdigit(static_cast<unsigned char>(segment[0])))
+        return false;
+    for (char c : segment) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+            return false;
+    }
+    return true;
+}
+
+std::string count(std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+}  // namespace
+
+JointLayout makeLayout(VELMORA model, std::uint32_t side, const std::vector<std::string>& names) {
+    const auto key = angleKey(model);
+    if (!key) {
+        throw std::invalid_argument(
+            "the 6-actuator hand has no joint-angle tables, and the bridge speaks radians");
+    }
+    if (side != LEFT && side != RIGHT)
+        throw std::invalid_argument("the hand's side must be left (0x28) or right (0x27)");
+
+    JointLayout layout;
+    layout.modelKey = *key;
+    layout.side = side == LEFT ? "left" : "right";
+    for (int slot = 0; slot < *key; ++slot) {
+        if (!should_skip_joint(*key, slot))
+            layout.slots.push_back(static_cast<std::size_t>(slot));
+    }
+    if (names.empty()) {
+        for (std::size_t slot : layout.slots)
+            layout.names.push_back("joint_" + std::to_string(slot));
+        return layout;
+    }
+    if (names.size() != layout.slots.size()) {
+        throw std::invalid_argument("this hand has " + count(layout.slots.size(), "joint") +
+                                    ", but " + count(names.size(), "name") + " were given");
+    }
+    std::set<std::string> seen;
+    for (const std::string& name : names) {
+        if (name.empty())
+            throw std::invalid_argument("a joint name is empty");
+        if (!seen.insert(name).second)
+            throw std::invalid_argument("joint name '" + name + "' is given twice");
+    }
+    layout.names = names;
+    return layout;
+}
+
+std::vector<std::string> readJointNames(std::istream& in) {
+    std::vector<std::string> names;
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::string name = trimmed(line);
+        if (!name.empty() && name[0] != '#')
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::string normalizeNamespace(const std::string& ns) {
+    std::string rest = ns;
+    if (!rest.empty() && rest[0] == '/')
+        rest.erase(0, 1);
+    if (rest.empty())
+        return rest;
+    std::istringstream segments(rest);
+    std::string segment;
+    std::size_t length = 0;
+    while (std::getline(segments, segment, '/')) {
+        if (!validSegment(segment))
+            break;
+        length += segment.size() + 1;
+    }
+    if (length != rest.size() + 1) {
+        throw std::invalid_argument("'" + ns +
+                                    "' is not a ROS namespace: use names of letters, digits and "
+                                    "'_' (not starting with a digit) joined by '/'");
+    }
+    return rest;
+}
+
+std::string rosTopic(const std::string& ns, const std::string& name) {
+    return ns.empty() ? "rt/" + name : "rt/" + ns + "/" + name;
+}
+
+std::vector<double> publishedAngles(const JointLayout& layout, const RadianVector& slotAngles) {
+    if (slotAngles.size() != static_cast<std::size_t>(layout.modelKey))
+        return {};
+    std::vector<double> angles;
+    angles.reserve(layout.slots.size());
+    for (std::size_t slot : layout.slots)
+        angles.push_back(slotAngles[slot]);
+    return angles;
+}
+
+JointCommand mapCommand(const JointLayout& layout, const std::vector<std::string>& names,
+                        const std::vector<double>& positions, const RadianVector& hold) {
+    auto refuse = [](std::string why) { return JointCommand{{}, std::move(why)}; };
+    for (double angle : positions) {
+        if (!std::isfinite(angle))
+            return refuse("a position is not a finite number");
+    }
+    const std::size_t slotCount = static_cast<std::size_t>(layout.modelKey);
+    if (names.empty()) {
+        if (positions.size() != layout.slots.size()) {
+            return refuse(count(positions.size(), "position") +
+                          " without names, but this hand has " +
+                          count(layout.slots.size(), "joint"));
+        }
+        RadianVector angles(slotCount, 0.0);
+        for (std::size_t j = 0; j < positions.size(); ++j)
+            angles[layout.slots[j]] = positions[j];
+        return {angles, ""};
+    }
+    if (positions.size() != names.size()) {
+        return refuse(count(names.size(), "name") + " but " + count(positions.size(), "position"));
+    }
+    RadianVector angles = hold;
+    if (names.size() < layout.slots.size() && hold.size() != slotCount)
+        return refuse("names only some joints, and the hand's state is not known yet");
+    angles.resize(slotCount, 0.0);
+    std::set<std::size_t> named;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::size_t joint = 0;
+        while (joint < layout.names.size() && layout.names[joint] != names[i])
+            ++joint;
+        if (joint == layout.names.size())
+            return refuse("unknown joint '" + names[i] + "'");
+        if (!named.insert(joint).second)
+            return refuse("joint '" + names[i] + "' is named twice");
+        angles[layout.slots[joint]] = positions[i];
+    }
+    return {angles, ""};
+}
+
+}  // namespace bridge
+}  // namespace velmora
