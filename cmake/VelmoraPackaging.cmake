@@ -1,4 +1,4 @@
-# Installation beside the CMake package (pkg-config file, package documents) and the Debian
+# Installation beside the CMake package (pkg-config file, copyright and changelog) and the Debian
 # packages made from the install components.
 #
 # Components and their packages:
