@@ -12,6 +12,12 @@ packages+=(python3-dev pybind11-dev python3-numpy python3-pytest python3-mypy)
 # in the integration tier.
 packages+=(nlohmann-json3-dev libncurses-dev tmux)
 
+# --packaging: what scripts/package.sh and the CI's package checks need besides (dpkg-shlibdeps,
+# file, pkg-config, lintian).
+if [ "${1:-}" = --packaging ]; then
+  packages+=(dpkg-dev file pkgconf lintian)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

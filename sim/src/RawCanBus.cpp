@@ -62,8 +62,9 @@ void RawCanBus::send(const std::vector<std::uint8_t>& data, std::uint32_t canId,
     frame.can_id = canId;
     frame.can_dlc = static_cast<std::uint8_t>(data.size());
     std::copy(data.begin(), data.end(), frame.data);
-    // A full transmit queue (ENOBUFS) drops the frame, as a busy bus would.
-    (void)::write(fd_, &frame, sizeof frame);
+    if (::write(fd_, &frame, sizeof frame) < 0) {
+        // A full transmit queue (ENOBUFS) drops the frame, as a busy bus would.
+    }
 }
 
 communication::CanMessage RawCanBus::recv(const std::uint32_t& canId) {
