@@ -52,6 +52,8 @@ class VELMORA_API ICanBus {
 /// least 3 ms apart; some models' command codes add a further pause after each send.
 class VELMORA_API CanBus : public ICanBus {
   public:
+    /// Throws std::invalid_argument, before any system call, for a name that begins with '-'
+    /// or holds a NUL character.
     CanBus(const std::string& name, int bitRate, VELMORA model);
     ~CanBus() override;
     CanBus(const CanBus&) = delete;
