@@ -13,4 +13,9 @@ UnsupportedFeatureException::UnsupportedFeatureException(const std::string& feat
 
 UnsupportedFeatureException::~UnsupportedFeatureException() = default;
 
+HandTimeoutException::HandTimeoutException(const std::string& message)
+    : HandException(HAND_TIMEOUT, message) {}
+
+HandTimeoutException::~HandTimeoutException() = default;
+
 }  // namespace velmora

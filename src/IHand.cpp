@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "detail/HandCore.h"
 #include "detail/LocalTime.h"
 
 namespace velmora {
@@ -115,7 +116,44 @@ ByteVector IHand::getSubVector(const ByteVector& first, const ByteVector& second
 }
 
 std::string IHand::getCurrentTime() {
-    return detail::formatLocalTime(std::chrono::system_clock::now());
+    return velmora::detail::formatLocalTime(std::chrono::system_clock::now());
+}
+
+detail::HandCore* IHand::handCore() const noexcept {
+    return nullptr;
+}
+
+HandHealth IHand::health() const {
+    if (const detail::HandCore* core = handCore()) {
+        return core->health();
+    }
+    refuse("health");
+}
+
+std::optional<std::chrono::nanoseconds> IHand::replyAge(std::uint8_t code) const {
+    if (const detail::HandCore* core = handCore()) {
+        return core->caches.replyAge(code);
+    }
+    refuse("replyAge");
+}
+
+ByteVector IHand::readFresh(Reading what, std::chrono::milliseconds timeout) {
+    if (detail::HandCore* core = handCore()) {
+        return core->readFresh(what, timeout);
+    }
+    refuse("readFresh");
+}
+
+ByteVector IHand::readState(std::chrono::milliseconds timeout) {
+    return readFresh(Reading::Positions, timeout);
+}
+
+RadianVector IHand::readStateArc(std::chrono::milliseconds timeout) {
+    detail::HandCore* core = handCore();
+    if (!core) {
+        refuse("readStateArc");
+    }
+    return core->toAngles(readState(timeout));
 }
 
 }  // namespace hand

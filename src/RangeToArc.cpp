@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstddef>
-#include <iostream>
+#include <string>
+
+#include "detail/Messages.h"
 
 namespace {
 
@@ -111,7 +113,8 @@ const Limits* findLimits(int key, const std::string& side) {
 }
 
 void reportInvalidParameters() {
-    std::cerr << "Error: Invalid joints_type or left_or_right parameter." << std::endl;
+    velmora::detail::message(velmora::MessageLevel::Error, velmora::detail::Stream::Err,
+                             "Error: Invalid joints_type or left_or_right parameter.");
 }
 
 }  // namespace
@@ -159,7 +162,8 @@ std::vector<double> range_to_arc(const int& joints_type, const std::string& left
         return {};
     }
     if (hand_range.size() != max.size()) {
-        std::cerr << "Error: Invalid hand_range size." << std::endl;
+        velmora::detail::message(velmora::MessageLevel::Error, velmora::detail::Stream::Err,
+                                 "Error: Invalid hand_range size.");
         return {};
     }
     std::vector<double> arc(max.size(), 0.0);

@@ -1,8 +1,8 @@
 #include "velmora/VelmoraApi.h"
 
-#include <iostream>
 #include <stdexcept>
 
+#include "detail/Messages.h"
 #include "velmora/HandFactory.h"
 
 using velmora::ByteVector;
@@ -15,7 +15,7 @@ constexpr char kOnlyRavel[] = "VelmoraApi : Currently only supports Ravel !";
 constexpr char kOnlyZenit[] = "VelmoraApi : Currently only supports Zenit !";
 
 void refuse(const char* message) {
-    std::cout << message << std::endl;
+    velmora::detail::message(velmora::MessageLevel::Warning, velmora::detail::Stream::Out, message);
 }
 }  // namespace
 
@@ -75,6 +75,19 @@ ByteVector VelmoraApi::getFaultCode() {
 }
 ByteVector VelmoraApi::getCurrent() {
     return hand->getCurrent();
+}
+
+velmora::hand::HandHealth VelmoraApi::health() const {
+    return hand->health();
+}
+ByteVector VelmoraApi::readState(std::chrono::milliseconds timeout) {
+    return hand->readState(timeout);
+}
+RadianVector VelmoraApi::readStateArc(std::chrono::milliseconds timeout) {
+    return hand->readStateArc(timeout);
+}
+ByteVector VelmoraApi::readFresh(velmora::hand::Reading what, std::chrono::milliseconds timeout) {
+    return hand->readFresh(what, timeout);
 }
 
 void VelmoraApi::setCurrent(const ByteVector& currents) {

@@ -116,7 +116,7 @@ TEST(CanBusOpen, KernelSeesAtMostFifteenCharactersCommandsTheWholeName) {
 
 TEST(CanBusOpen, EveryFailureClosesTheSocketBeforeThrowing) {
     struct Case {
-        bool FakeCanSystem::*fail;
+        std::atomic<bool> FakeCanSystem::*fail;
         std::string message;
         Calls calls;
     };

@@ -86,7 +86,8 @@ TEST(Pacing, GapIsTakenUnderTheLockAndTheExtraPauseOutsideIt) {
         events.push_back("sleep " + std::to_string(pause.count()) +
                          (locked ? " locked" : " unlocked"));
     };
-    sendPaced(sendMutex, TOVIN, {0xB2, 0xC6}, write, sleep);
+    sendPaced(sendMutex, TOVIN, velmora::communication::detail::pacingVersion(-1.0f), {0xB2, 0xC6},
+              write, sleep);
     EXPECT_EQ(events,
               (std::vector<std::string>{"write locked", "sleep 3 locked", "sleep 25 unlocked"}));
 }

@@ -26,6 +26,8 @@ namespace communication {
 namespace detail {
 class CanSystem;
 class CanBusAccess;
+class CanBusLink;
+class VirtualCanBusAccess;
 }  // namespace detail
 
 /// One received frame. All zero when the frame read was for another identifier.
@@ -73,11 +75,12 @@ class VELMORA_API CanBus : public ICanBus {
 
   private:
     friend class detail::CanBusAccess;
+    friend class detail::CanBusLink;
     VELMORA_NO_EXPORT CanBus(const std::string& name, int bitRate, VELMORA model,
                              std::shared_ptr<detail::CanSystem> system);
     VELMORA_NO_EXPORT void open();
 
-    int socketFd_ = -1;
+    int socketFd_ = -1;  // replaced under the send lock, and only by the receiving thread
     std::string name_;
     int bitRate_;
     std::mutex sendMutex_;
@@ -89,6 +92,14 @@ class VELMORA_API CanBus : public ICanBus {
     std::chrono::steady_clock::time_point receiveRateReference_{};
     VELMORA model_;
     std::shared_ptr<detail::CanSystem> system_;
+    // For the hand that owns the channel: the interface it is bound to, whether it is there,
+    // counters, and the firmware generation of its own hand (negative until reported).
+    int interfaceIndex_ = 0;
+    std::atomic<bool> up_{true};
+    std::atomic<std::uint64_t> sendFailures_{0};
+    std::atomic<std::uint64_t> receiveErrors_{0};
+    std::atomic<std::uint64_t> reconnects_{0};
+    std::atomic<float> handVersion_{-1.0f};
 };
 
 /// Builds the channel for a hand. A name beginning with "virtual:" opens an in-process

@@ -10,6 +10,7 @@ namespace velmora {
 /// Error codes carried by HandException.
 enum HandError : int {
     UNSUPPORTED_FEATURE = 1,
+    HAND_TIMEOUT = 2,
 };
 
 /// Base of the library's own exceptions.
@@ -35,6 +36,13 @@ class VELMORA_API UnsupportedFeatureException : public HandException {
 
   private:
     std::string featureName_;
+};
+
+/// Thrown by a fresh read whose replies did not all arrive in time.
+class VELMORA_API HandTimeoutException : public HandException {
+  public:
+    explicit HandTimeoutException(const std::string& message);
+    ~HandTimeoutException() override;
 };
 
 }  // namespace velmora

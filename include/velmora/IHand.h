@@ -1,15 +1,23 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "velmora/Export.h"
 #include "velmora/HandException.h"
+#include "velmora/HandHealth.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
 namespace hand {
+
+namespace detail {
+class HandCore;
+class HandCoreAccess;
+}  // namespace detail
 
 /// Sensor kind reported by a hand whose fingertips carry matrix sensors (12 rows x 6 values).
 inline constexpr std::uint8_t TOUCH_TYPE_MATRIX = 2;
@@ -20,7 +28,14 @@ inline constexpr std::uint8_t TOUCH_PAGE_REQ = 0xC6;
 ///
 /// Operations a model does not provide throw velmora::UnsupportedFeatureException naming the
 /// operation. Getters never wait for the hand: they send their requests and return what the
-/// hand's latest replies left in the object's caches (empty before the first reply).
+/// hand's latest replies left in the object's caches (empty before the first reply). The fresh
+/// reads (readFresh, readState, readStateArc) wait for the answers to their own requests.
+///
+/// Threads: every operation of a hand object may be called from any number of threads at once.
+/// Frames leave one at a time, in the order their sends reach the channel; a getter's copy is
+/// never torn by a reply stored meanwhile. Each hand object has one receive thread of its own,
+/// which reads the channel and writes the caches, the fingertip data and the health counters;
+/// it never calls back into application code (except a message sink, see MessageSink.h).
 class VELMORA_API IHand {
   public:
     virtual ~IHand();
@@ -61,6 +76,28 @@ class VELMORA_API IHand {
     virtual ByteVector getSubVector(const ByteVector& first, const ByteVector& second);
     /// Local time as "YYYY-MM-DD HH:MM:SS.mmm"; safe to call from any thread.
     virtual std::string getCurrentTime();
+
+    /// Counters and ages of the link to the hand; never blocks, never sends.
+    virtual HandHealth health() const;
+    /// Age of the last reply of command code `code` from the hand; empty when none came. What a
+    /// setter stores in a cache is not a reply and never counts.
+    virtual std::optional<std::chrono::nanoseconds> replyAge(std::uint8_t code) const;
+    /// Sends the requests the matching getter sends and waits for their answers: returns the
+    /// values in that getter's layout, complete, and only from replies that arrived after the
+    /// call began. Throws velmora::HandTimeoutException, naming the hand and the reply codes
+    /// still missing, when they are not all in within `timeout`; throws
+    /// velmora::UnsupportedFeatureException for a reading the model does not have.
+    virtual ByteVector readFresh(Reading what, std::chrono::milliseconds timeout);
+    /// readFresh(Reading::Positions, timeout): the joint positions, as getCurrentStatus.
+    virtual ByteVector readState(std::chrono::milliseconds timeout);
+    /// readState converted to radians, as getCurrentStatusArc.
+    virtual RadianVector readStateArc(std::chrono::milliseconds timeout);
+
+  protected:
+    friend class detail::HandCoreAccess;
+    /// The building blocks of the library's own hand models; null for any other hand, whose
+    /// health and fresh reads are then refused.
+    virtual detail::HandCore* handCore() const noexcept;
 };
 
 }  // namespace hand

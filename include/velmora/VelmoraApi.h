@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,9 @@
 ///
 /// Operations a model lacks throw velmora::UnsupportedFeatureException; arguments of the wrong
 /// size are refused with a message on standard output.
+///
+/// Threads: as the hand object it holds (IHand.h): any operation from any thread; the facade
+/// adds no lock and no thread of its own.
 class VELMORA_API VelmoraApi {
   public:
     /// Opens the transport's interface ("can0", "can1" or "ethercat") at 1000000 bit/s.
@@ -49,6 +53,19 @@ class VELMORA_API VelmoraApi {
     void setEnable(const velmora::ByteVector& motors);
     /// 25-joint hands only (ZENIT); others get a message.
     void setDisable(const velmora::ByteVector& motors);
+
+    /// Time a fresh read waits for its replies unless told otherwise.
+    static constexpr std::chrono::milliseconds kDefaultReadTimeout{200};
+
+    /// Counters and ages of the link to the hand (IHand::health).
+    velmora::hand::HandHealth health() const;
+    /// The joint positions from replies to this call's own requests (IHand::readState).
+    velmora::ByteVector readState(std::chrono::milliseconds timeout = kDefaultReadTimeout);
+    /// readState in radians (IHand::readStateArc).
+    velmora::RadianVector readStateArc(std::chrono::milliseconds timeout = kDefaultReadTimeout);
+    /// One kind of state from replies to this call's own requests (IHand::readFresh).
+    velmora::ByteVector readFresh(velmora::hand::Reading what,
+                                  std::chrono::milliseconds timeout = kDefaultReadTimeout);
 
   private:
     std::unique_ptr<velmora::hand::IHand> hand;

@@ -66,6 +66,7 @@ class VELMORA_API KestaHand : public IHand {
     void parseSerialNumber(const ByteVector& frame);
 
   private:
+    detail::HandCore* handCore() const noexcept override;
     void receiveResponse(const ByteVector& frame);
     void sendSix(std::uint8_t code, const ByteVector& values, const char* sizeMessage);
     ByteVector requestState(std::uint8_t code);

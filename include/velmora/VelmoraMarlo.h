@@ -45,6 +45,7 @@ class VELMORA_API MarloHand : public IHand {
     std::string getVersion() override;
 
   private:
+    detail::HandCore* handCore() const noexcept override;
     void receiveResponse(const ByteVector& frame);
     ByteVector requestAndRead(std::uint8_t code);
 

@@ -49,6 +49,7 @@ class VELMORA_API RavelHand : public IHand {
     void setCurrent(const ByteVector& currents) override;
 
   private:
+    detail::HandCore* handCore() const noexcept override;
     void receiveResponse(const ByteVector& frame);
     void sendFiveValues(std::uint8_t code, const ByteVector& values, const char* sizeMessage);
     ByteVector requestValues(std::uint8_t code);

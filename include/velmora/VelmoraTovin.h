@@ -52,6 +52,7 @@ class VELMORA_API TovinHand : public IHand {
     ByteVector requestAllStatus();
 
   private:
+    detail::HandCore* handCore() const noexcept override;
     void receiveResponse(const ByteVector& frame);
     void sendInTwoFrames(const ByteVector& values, std::uint8_t firstCode, std::uint8_t secondCode,
                          const char* sizeMessage);

@@ -72,11 +72,11 @@ class VELMORA_API ZenitHand : public IHand {
     void saveParameter();
 
   private:
+    detail::HandCore* handCore() const noexcept override;
     void receiveResponse(const ByteVector& frame);
     void sendInGroupsOfFive(const ByteVector& values, std::uint8_t firstCode,
                             const char* sizeMessage);
-    ByteVector jointState(std::uint8_t firstCode);
-    ByteVector joinedPayloads(std::uint8_t firstCode);
+    ByteVector requestFamily(std::uint8_t firstCode, bool jointOrder);
     ByteVector requestFrame(std::uint8_t code);
     int modelKey() const;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -52,10 +53,13 @@ class VELMORA_API VirtualCanBus : public ICanBus {
     std::size_t droppedFrames() const;
 
   private:
+    friend class detail::VirtualCanBusAccess;
+
     std::string busName_;
     std::optional<VELMORA> pacedAs_;
     std::mutex sendMutex_;
     std::shared_ptr<detail::VirtualBusEndpoint> endpoint_;
+    std::atomic<float> handVersion_{-1.0f};  // the owning hand's firmware, once reported
 };
 
 }  // namespace communication

@@ -3,12 +3,14 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <stdexcept>
+#include <string>
 
 #include "detail/CanSystem.h"
 #include "detail/LocalTime.h"
+#include "detail/Messages.h"
 #include "detail/Pacing.h"
 
 namespace velmora {
@@ -85,6 +87,7 @@ void CanBus::open() {
         fail("Failed to get CAN interface index");
     }
     const int interfaceIndex = indexRequest.ifr_ifindex;
+    interfaceIndex_ = interfaceIndex;
     const int bitRate = bitRate_ < 1 ? kDefaultBitRate : bitRate_;
 
     ifreq flagsRequest = interfaceRequest(name_);
@@ -97,7 +100,8 @@ void CanBus::open() {
         const int status = system_->run({"sudo", "ip", "link", "set", name_, "up", "type", "can",
                                          "bitrate", std::to_string(bitRate)});
         if (status != 0) {
-            std::cerr << "Warning: Failed to configure CAN interface" << std::endl;
+            velmora::detail::message(MessageLevel::Warning, velmora::detail::Stream::Err,
+                                     "Warning: Failed to configure CAN interface");
         }
     }
 
@@ -114,7 +118,7 @@ void CanBus::open() {
     } catch (const std::runtime_error& error) {
         fail(error.what());
     }
-    std::cout << "CAN interface " << name_ << " opened successfully" << std::endl;
+    velmora::detail::info("CAN interface " + name_ + " opened successfully");
 }
 
 CanBus::~CanBus() {
@@ -131,10 +135,15 @@ void CanBus::send(const std::vector<std::uint8_t>& data, std::uint32_t canId, bo
     std::copy_n(data.begin(), frame.can_dlc, frame.data);
 
     detail::sendPaced(
-        sendMutex_, model_, data,
+        sendMutex_, model_, detail::pacingVersion(handVersion_), data,
         [&] {
             if (system_->writeFrame(socketFd_, frame) != static_cast<ssize_t>(sizeof frame)) {
-                std::cout << "Failed to send CAN frame" << std::endl;
+                if (errno == ENETDOWN || errno == ENODEV || errno == ENXIO) {
+                    up_ = false;
+                }
+                ++sendFailures_;
+                velmora::detail::message(MessageLevel::Error, velmora::detail::Stream::Out,
+                                         "Failed to send CAN frame");
             }
         },
         [&](std::chrono::milliseconds pause) { system_->sleepFor(pause); });
@@ -167,12 +176,12 @@ void CanBus::setReceiveTimeout(int seconds, int microseconds) {
 
 namespace {
 void countAndReport(std::mutex& mutex, std::atomic<std::int32_t>& counter,
-                    std::chrono::steady_clock::time_point& reference, const char* label) {
+                    std::chrono::steady_clock::time_point& reference, const std::string& label) {
     std::lock_guard<std::mutex> lock(mutex);
     ++counter;
     const auto now = std::chrono::steady_clock::now();
     if (std::chrono::duration_cast<std::chrono::seconds>(now - reference).count() >= 1) {
-        std::cout << label << counter.load() << " 帧/秒" << std::endl;
+        velmora::detail::info(label + std::to_string(counter.load()) + " 帧/秒");
         counter = 0;
         reference = now;
     }
@@ -192,6 +201,158 @@ std::string CanBus::printMillisecondTime() {
 }
 
 namespace detail {
+
+namespace {
+
+// How long a receive waits for a frame, and how often a hand whose interface went away looks
+// for it again: rarely enough that an idle or orphaned hand costs nothing, often enough that a
+// replugged adapter is back within a fraction of a second.
+constexpr std::chrono::milliseconds kReceiveWait{1000};
+constexpr std::chrono::milliseconds kReopenPeriod{250};
+// A read that failed for a reason the interface does not explain is retried after this pause,
+// so that a broken socket never makes the receive thread spin.
+constexpr std::chrono::milliseconds kErrorPause{100};
+
+bool interfaceGone(int error) {
+    return error == ENETDOWN || error == ENODEV || error == ENXIO;
+}
+
+}  // namespace
+
+class CanBusLink final : public ChannelLink {
+  public:
+    explicit CanBusLink(CanBus& bus) : bus_(bus), wakeFd_(bus.system_->openWakeEvent()) {
+        if (wakeFd_ < 0) {
+            throw std::runtime_error("Failed to create CAN wake event");
+        }
+    }
+
+    ~CanBusLink() override { bus_.system_->closeSocket(wakeFd_); }
+
+    Received receive(CanMessage& out) override {
+        if (!bus_.up_) {
+            if (pause(kReopenPeriod)) {
+                return Received::Woken;
+            }
+            reopen();
+            return Received::Timeout;
+        }
+        bool socketReady = false;
+        bool wakeReady = false;
+        bus_.system_->waitReadable(bus_.socketFd_, wakeFd_, kReceiveWait, socketReady, wakeReady);
+        if (wakeReady) {
+            return Received::Woken;
+        }
+        if (!socketReady) {
+            // A quiet bus, or an interface that vanished without telling the socket.
+            if (!interfaceStillThere()) {
+                bus_.up_ = false;
+            }
+            return Received::Timeout;
+        }
+        can_frame frame;
+        std::memset(&frame, 0, sizeof frame);
+        if (bus_.system_->readFrame(bus_.socketFd_, frame) == static_cast<ssize_t>(sizeof frame)) {
+            out.id = frame.can_id;
+            out.len = std::min<std::uint8_t>(frame.can_dlc, CAN_MAX_DLEN);
+            std::copy_n(frame.data, out.len, out.data.begin());
+            return Received::Frame;
+        }
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+            return Received::Timeout;
+        }
+        ++bus_.receiveErrors_;
+        if (interfaceGone(error) || !interfaceStillThere()) {
+            bus_.up_ = false;
+        } else if (pause(kErrorPause)) {
+            return Received::Woken;
+        }
+        return Received::Error;
+    }
+
+    void wake() override { bus_.system_->signalWakeEvent(wakeFd_); }
+
+    ChannelStats stats() const override {
+        ChannelStats stats;
+        stats.sendFailures = bus_.sendFailures_;
+        stats.receiveErrors = bus_.receiveErrors_;
+        stats.reconnects = bus_.reconnects_;
+        stats.up = bus_.up_;
+        return stats;
+    }
+
+    void setHandVersion(float version) override { bus_.handVersion_ = version; }
+
+  private:
+    // Waits on the wake event alone; true when woken.
+    bool pause(std::chrono::milliseconds duration) {
+        bool socketReady = false;
+        bool wakeReady = false;
+        bus_.system_->waitReadable(-1, wakeFd_, duration, socketReady, wakeReady);
+        return wakeReady;
+    }
+
+    // The interface of the channel's name exists, is up, and is the one the socket is bound to.
+    bool interfaceStillThere() {
+        int index = 0;
+        return interfaceUp(index) && index == bus_.interfaceIndex_;
+    }
+
+    bool interfaceUp(int& index) {
+        ifreq indexRequest = interfaceRequest(bus_.name_);
+        if (bus_.system_->getInterfaceIndex(bus_.socketFd_, indexRequest) < 0) {
+            return false;
+        }
+        index = indexRequest.ifr_ifindex;
+        ifreq flagsRequest = interfaceRequest(bus_.name_);
+        return bus_.system_->getInterfaceFlags(bus_.socketFd_, flagsRequest) >= 0 &&
+               (flagsRequest.ifr_flags & IFF_UP) != 0;
+    }
+
+    // Binds a new socket to the interface of the same name once it is back (with a new index,
+    // when it was deleted and created again), and puts it in place of the old one. Nothing is
+    // configured: the interface comes back as whoever brought it back set it up.
+    void reopen() {
+        int index = 0;
+        if (!interfaceUp(index)) {
+            return;
+        }
+        const int fd = bus_.system_->openSocket(PF_CAN, SOCK_RAW, CAN_RAW);
+        if (fd < 0) {
+            return;
+        }
+        sockaddr_can address;
+        std::memset(&address, 0, sizeof address);
+        address.can_family = AF_CAN;
+        address.can_ifindex = index;
+        timeval timeout{};
+        timeout.tv_sec = 1;
+        if (bus_.system_->bindSocket(fd, address) < 0 ||
+            bus_.system_->setReceiveTimeout(fd, timeout) < 0) {
+            bus_.system_->closeSocket(fd);
+            return;
+        }
+        int old = -1;
+        {
+            std::lock_guard<std::mutex> lock(bus_.sendMutex_);
+            old = bus_.socketFd_;
+            bus_.socketFd_ = fd;
+        }
+        bus_.system_->closeSocket(old);
+        bus_.interfaceIndex_ = index;
+        ++bus_.reconnects_;
+        bus_.up_ = true;
+    }
+
+    CanBus& bus_;
+    const int wakeFd_;
+};
+
+std::unique_ptr<ChannelLink> CanBusAccess::link(CanBus& bus) {
+    return std::make_unique<CanBusLink>(bus);
+}
+
 std::unique_ptr<CanBus> CanBusAccess::open(const std::string& name, int bitRate, VELMORA model,
                                            std::shared_ptr<CanSystem> system) {
     return std::unique_ptr<CanBus>(new CanBus(name, bitRate, model, std::move(system)));

@@ -1,3 +1,5 @@
+#include "detail/CanSystem.h"
+#include "detail/ChannelLink.h"
 #include "velmora/CanBus.h"
 #include "velmora/VirtualCanBus.h"
 
@@ -18,6 +20,20 @@ std::unique_ptr<ICanBus> CanBusFactory::createCanBus(std::uint32_t /*kind*/,
     }
     return std::make_unique<CanBus>(name, bitRate, model);
 }
+
+namespace detail {
+
+std::unique_ptr<ChannelLink> linkTo(ICanBus& bus) {
+    if (auto* socketCan = dynamic_cast<CanBus*>(&bus)) {
+        return CanBusAccess::link(*socketCan);
+    }
+    if (auto* virtualBus = dynamic_cast<VirtualCanBus*>(&bus)) {
+        return VirtualCanBusAccess::link(*virtualBus);
+    }
+    return nullptr;
+}
+
+}  // namespace detail
 
 }  // namespace communication
 }  // namespace velmora

@@ -1,5 +1,6 @@
-#include <iostream>
+#include <string>
 
+#include "detail/Messages.h"
 #include "detail/Pacing.h"
 
 namespace velmora {
@@ -46,8 +47,10 @@ bool payloadFits(const std::vector<std::uint8_t>& data) {
     if (data.size() <= kMaxPayload) {
         return true;
     }
-    std::cout << "CAN frame not sent: " << data.size() << " data bytes, a frame holds at most "
-              << kMaxPayload << std::endl;
+    velmora::detail::message(MessageLevel::Warning, velmora::detail::Stream::Out,
+                             "CAN frame not sent: " + std::to_string(data.size()) +
+                                 " data bytes, a frame holds at most " +
+                                 std::to_string(kMaxPayload));
     return false;
 }
 

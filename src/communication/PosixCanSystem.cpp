@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -67,6 +69,21 @@ class PosixCanSystem final : public CanSystem {
 
     void sleepFor(std::chrono::milliseconds duration) override {
         std::this_thread::sleep_for(duration);
+    }
+
+    int openWakeEvent() override { return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+    int signalWakeEvent(int fd) override {
+        const std::uint64_t one = 1;
+        return ::write(fd, &one, sizeof one) == static_cast<ssize_t>(sizeof one) ? 0 : -1;
+    }
+    int waitReadable(int socketFd, int wakeFd, std::chrono::milliseconds timeout, bool& socketReady,
+                     bool& wakeReady) override {
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {socketFd, POLLIN, 0}};
+        const nfds_t count = socketFd >= 0 ? 2 : 1;
+        const int result = ::poll(fds, count, static_cast<int>(timeout.count()));
+        wakeReady = result > 0 && fds[0].revents != 0;
+        socketReady = result > 0 && count == 2 && fds[1].revents != 0;
+        return result;
     }
 };
 

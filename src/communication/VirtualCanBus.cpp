@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
-#include <iostream>
 #include <map>
 #include <stdexcept>
 #include <thread>
+#include "detail/ChannelLink.h"
+#include "detail/Messages.h"
 
 #include "detail/Pacing.h"
 
@@ -35,18 +36,35 @@ class VirtualBusEndpoint {
         arrived_.notify_one();
     }
 
-    /// Waits up to the receive time-out (forever when it is zero) for the next frame.
-    bool take(CanMessage& frame) {
+    /// Waits up to the receive time-out (forever when it is zero) for the next frame; false
+    /// when none came. With `wakeable`, also false once wake() was called.
+    bool take(CanMessage& frame, bool wakeable = false) {
         std::unique_lock<std::mutex> lock(mutex_);
-        auto ready = [this] { return !queue_.empty(); };
+        auto ready = [&] { return !queue_.empty() || (wakeable && woken_); };
         if (timeout_.count() == 0) {
             arrived_.wait(lock, ready);
         } else if (!arrived_.wait_for(lock, timeout_, ready)) {
             return false;
         }
+        if (queue_.empty()) {
+            return false;
+        }
         frame = queue_.front();
         queue_.pop_front();
         return true;
+    }
+
+    void wake() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            woken_ = true;
+        }
+        arrived_.notify_all();
+    }
+
+    bool woken() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return woken_;
     }
 
     void setTimeout(std::chrono::microseconds timeout) {
@@ -65,6 +83,7 @@ class VirtualBusEndpoint {
     std::condition_variable arrived_;
     std::deque<CanMessage> queue_;
     std::size_t dropped_ = 0;
+    bool woken_ = false;
     std::chrono::microseconds timeout_{std::chrono::seconds(1)};
 };
 
@@ -128,7 +147,7 @@ VirtualCanBus::VirtualCanBus(const std::string& busName)
 
 VirtualCanBus::VirtualCanBus(const std::string& busName, VELMORA model) : VirtualCanBus(busName) {
     pacedAs_ = model;
-    std::cout << "CAN interface virtual:" << busName_ << " opened successfully" << std::endl;
+    velmora::detail::info("CAN interface virtual:" + busName_ + " opened successfully");
 }
 
 VirtualCanBus::~VirtualCanBus() {
@@ -149,7 +168,7 @@ void VirtualCanBus::send(const std::vector<std::uint8_t>& data, std::uint32_t ca
         }
         return;
     }
-    detail::sendPaced(sendMutex_, *pacedAs_, data, write,
+    detail::sendPaced(sendMutex_, *pacedAs_, detail::pacingVersion(handVersion_), data, write,
                       [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });
 }
 
@@ -172,6 +191,39 @@ void VirtualCanBus::setReceiveTimeout(int seconds, int microseconds) {
 std::size_t VirtualCanBus::droppedFrames() const {
     return endpoint_->dropped();
 }
+
+namespace detail {
+
+namespace {
+
+// An in-process bus never goes away and never fails a write.
+class VirtualBusLink final : public ChannelLink {
+  public:
+    VirtualBusLink(VirtualBusEndpoint& endpoint, std::atomic<float>& handVersion)
+        : endpoint_(endpoint), handVersion_(handVersion) {}
+
+    Received receive(CanMessage& out) override {
+        if (endpoint_.take(out, true)) {
+            return Received::Frame;
+        }
+        return endpoint_.woken() ? Received::Woken : Received::Timeout;
+    }
+    void wake() override { endpoint_.wake(); }
+    ChannelStats stats() const override { return {}; }
+    void setHandVersion(float version) override { handVersion_ = version; }
+
+  private:
+    VirtualBusEndpoint& endpoint_;
+    std::atomic<float>& handVersion_;
+};
+
+}  // namespace
+
+std::unique_ptr<ChannelLink> VirtualCanBusAccess::link(VirtualCanBus& bus) {
+    return std::make_unique<VirtualBusLink>(*bus.endpoint_, bus.handVersion_);
+}
+
+}  // namespace detail
 
 }  // namespace communication
 }  // namespace velmora

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "detail/ChannelLink.h"
 #include "velmora/CanBus.h"
 
 namespace velmora {
@@ -37,16 +38,27 @@ class CanSystem {
     /// error discarded; returns its exit status, non-zero when it could not be run.
     virtual int run(const std::vector<std::string>& argv) = 0;
     virtual void sleepFor(std::chrono::milliseconds duration) = 0;
+
+    /// An eventfd that wakes a waiting receive; -1 on failure.
+    virtual int openWakeEvent() = 0;
+    /// Makes the wake event readable for good.
+    virtual int signalWakeEvent(int fd) = 0;
+    /// Waits until the socket (when socketFd is not -1) or the wake event has input or an
+    /// error, at most `timeout`; poll's result, with what is ready in the two flags.
+    virtual int waitReadable(int socketFd, int wakeFd, std::chrono::milliseconds timeout,
+                             bool& socketReady, bool& wakeReady) = 0;
 };
 
 /// The real operating system.
 std::shared_ptr<CanSystem> posixCanSystem();
 
-/// Opens a CanBus whose operating-system calls go through `system`.
+/// Opens a CanBus whose operating-system calls go through `system`, and reaches its insides
+/// for the hand's link.
 class CanBusAccess {
   public:
     static std::unique_ptr<CanBus> open(const std::string& name, int bitRate, VELMORA model,
                                         std::shared_ptr<CanSystem> system);
+    static std::unique_ptr<ChannelLink> link(CanBus& bus);
 };
 
 }  // namespace detail

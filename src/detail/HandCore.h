@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,6 +10,9 @@
 #include <string>
 #include <thread>
 
+#include <vector>
+
+#include "detail/ChannelLink.h"
 #include "detail/FingertipSensors.h"
 #include "detail/ReplyCaches.h"
 #include "velmora/CanBus.h"
@@ -21,8 +23,17 @@ namespace velmora {
 namespace hand {
 namespace detail {
 
+/// How a hand answers one kind of fresh reading: the requests the matching getter sends, the
+/// reply codes that make the reading complete, and how the getter shapes those replies.
+struct FreshReading {
+    std::function<void()> request;
+    std::vector<std::uint8_t> replies;
+    std::function<ByteVector(const ReplyCaches::View&)> shape;
+};
+
 /// What every hand model is built on: the channel to one hand, the receive thread that hands
-/// each frame of that hand to the model, the reply caches and the fingertip sensors.
+/// each frame of that hand to the model, the reply caches, the fingertip sensors, the health
+/// counters and the fresh reads.
 class HandCore {
   public:
     /// Opens the channel; whatever that throws leaves the constructor, and nothing is started.
@@ -47,27 +58,69 @@ class HandCore {
     void requestSummaries(const SummaryCodes& codes);
     /// Stores a summary reply when its code is one of `codes`; false for any other code.
     bool storeSummary(const SummaryCodes& codes, const ByteVector& frame);
+    /// A frame with a matrix code (0xB1 to 0xB5), for the fingertip sensors.
+    void storeMatrixFrame(const ByteVector& frame);
 
     /// Starts the receive thread: every non-empty frame from the hand goes to onFrame, in the
-    /// thread's context. The receive time-out and failed reads are not errors; the loop goes
-    /// on, and never spins when the channel fails at once.
+    /// thread's context. Time-outs and failed reads are not errors; the loop goes on.
     void startReceiving(std::function<void(const ByteVector&)> onFrame);
-    /// Clears the running flag and joins the thread (within one receive time-out).
+    /// Ends every fresh read, stops the receive thread and joins it; returns at once, whatever
+    /// the channel's receive time-out.
     void stopReceiving();
+
+    /// The model's answer to a fresh reading; a reading never defined is refused.
+    void defineReading(Reading what, FreshReading reading);
+    /// The key of the model's joint tables, for readStateArc.
+    void setModelKey(int key) { modelKey_ = key; }
+    ByteVector readFresh(Reading what, std::chrono::milliseconds timeout);
+    /// Joint positions in radians with the model's tables for the hand's side; empty for an
+    /// identifier that names no side.
+    RadianVector toAngles(const ByteVector& positions) const;
+
+    HandHealth health() const;
+
+    /// A version report of the hand itself: from now on it decides, for this hand alone, the
+    /// requests of firmwareVersion's readers and the channel's pacing.
+    void setOwnVersion(float version);
+    /// The hand's own firmware generation once it has reported one, else the process-wide one.
+    float firmwareVersion() const;
+
+    /// What the receive thread does with one message read from the channel.
+    void deliver(const communication::CanMessage& message);
 
     ReplyCaches caches;
     FingertipSensors sensors;
 
   private:
-    void receiveLoop(const std::function<void(const ByteVector&)>& onFrame);
+    void receiveLoop();
 
     const std::uint32_t handId_;
     std::unique_ptr<communication::ICanBus> canBus_;
+    std::unique_ptr<communication::detail::ChannelLink> link_;
+    std::function<void(const ByteVector&)> onFrame_;
+    std::array<std::optional<FreshReading>, 6> readings_;
+    int modelKey_ = 0;
+    std::atomic<float> ownVersion_{-1.0f};  // negative: the hand has not reported one
+    std::atomic<std::uint64_t> framesReceived_{0};
+    std::atomic<std::uint64_t> framesIgnored_{0};
+    std::atomic<std::int64_t> lastFrameNs_{0};  // steady clock; 0: no frame yet
     std::atomic<bool> running_{false};
-    std::mutex wakeMutex_;
-    std::condition_variable wake_;
     std::thread receiveThread_;
 };
+
+/// Reaches the building blocks of a library hand, for tests and fuzzing.
+class HandCoreAccess {
+  public:
+    /// Hands one message read from the channel to the hand, as its receive thread does.
+    static void deliver(IHand& hand, const communication::CanMessage& message) {
+        hand.handCore()->deliver(message);
+    }
+};
+
+/// The common fresh reading: the requests of `codes` in order (only while `sendWhen` holds,
+/// when given), and the values of their replies joined in that order.
+FreshReading joinedReading(HandCore& core, std::vector<std::uint8_t> codes,
+                           std::function<bool()> sendWhen = {});
 
 /// A frame: the command code followed by the values in [first, last).
 ByteVector commandFrame(std::uint8_t code, ByteVector::const_iterator first,

@@ -24,11 +24,17 @@ std::chrono::milliseconds extraPacing(VELMORA model, std::uint8_t code, float ha
 /// False, with a line on standard output, for a payload that does not fit one CAN frame.
 bool payloadFits(const std::vector<std::uint8_t>& data);
 
+/// The firmware generation that paces a channel: its own hand's once known (not negative),
+/// else the process-wide one.
+inline float pacingVersion(float ownHandVersion) {
+    return ownHandVersion >= 0.0f ? ownHandVersion : Common::current_hand_version.load();
+}
+
 /// Sends one frame the way every paced channel does: at most one frame per kFrameGap under the
 /// send lock, then the model's extra pause for the frame's code.
 template <class Write, class Sleep>
-void sendPaced(std::mutex& sendMutex, VELMORA model, const std::vector<std::uint8_t>& data,
-               Write&& write, Sleep&& sleep) {
+void sendPaced(std::mutex& sendMutex, VELMORA model, float handVersion,
+               const std::vector<std::uint8_t>& data, Write&& write, Sleep&& sleep) {
     if (!payloadFits(data)) {
         return;
     }
@@ -38,7 +44,7 @@ void sendPaced(std::mutex& sendMutex, VELMORA model, const std::vector<std::uint
         sleep(kFrameGap);
     }
     if (!data.empty()) {
-        const auto extra = extraPacing(model, data.front(), Common::current_hand_version.load());
+        const auto extra = extraPacing(model, data.front(), handVersion);
         if (extra.count() > 0) {
             sleep(extra);
         }

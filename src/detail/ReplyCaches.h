@@ -1,10 +1,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "velmora/VelmoraTypes.h"
 
@@ -12,11 +15,18 @@ namespace velmora {
 namespace hand {
 namespace detail {
 
-/// The latest reply of each command code, guarded by one lock, so that a getter always copies
+/// The latest frame of each command code, guarded by one lock, so that a getter always copies
 /// whole frames and never one half-written by the receive thread.
+///
+/// Two frames are kept per code: the cache the getters read, which some setters also write
+/// (the frame they sent, or their targets), and the hand's own last reply, which only the
+/// receive thread writes. Each reply is stamped with its arrival time and a sequence number,
+/// so that a fresh read can tell the answers to its own requests from older ones.
 class ReplyCaches {
   public:
-    /// Access to the caches while their lock is held.
+    using Clock = std::chrono::steady_clock;
+
+    /// Access to one of the two sets of frames while the lock is held.
     class View {
       public:
         const ByteVector& frame(std::uint8_t code) const { return slots_[code]; }
@@ -28,7 +38,7 @@ class ReplyCaches {
         std::array<ByteVector, 256>& slots_;
     };
 
-    /// Runs f(View&) with the lock held, for reads or writes that must be one step.
+    /// Runs f(View&) on the caches with the lock held, for reads or writes that must be one step.
     template <class F>
     decltype(auto) locked(F&& f) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -36,7 +46,21 @@ class ReplyCaches {
         return f(view);
     }
 
+    /// Runs f(View&) on the hand's own last replies with the lock held.
+    template <class F>
+    decltype(auto) lockedReplies(F&& f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        View view(replies_);
+        return f(view);
+    }
+
+    /// A reply of the hand: the cache and the last reply of the code both become `frame`.
+    void storeReply(std::uint8_t code, ByteVector frame);
+    /// Stamps a reply of the hand that is kept elsewhere (the fingertip sensors' rows).
+    void noteReply(std::uint8_t code);
+    /// A setter's write to the cache; not a reply.
     void store(std::uint8_t code, ByteVector frame);
+
     /// The whole cached frame, code byte included; empty before the first reply.
     ByteVector frame(std::uint8_t code) const;
     /// The cached frame without its code byte; empty when it holds fewer than two bytes.
@@ -46,10 +70,31 @@ class ReplyCaches {
     /// Like joinedValues, but nothing when any of the caches holds fewer than two bytes.
     std::optional<ByteVector> allValues(std::initializer_list<std::uint8_t> codes) const;
 
+    /// Age of the hand's last reply of the code; empty when none came.
+    std::optional<std::chrono::nanoseconds> replyAge(std::uint8_t code) const;
+
+    /// How many replies of each code have arrived so far.
+    std::vector<std::uint64_t> replyCounts(const std::vector<std::uint8_t>& codes) const;
+    /// Waits until every code has had a reply beyond `counts` (from replyCounts), until the
+    /// deadline, or until wake() ends every wait; returns the codes still without one.
+    std::vector<std::uint8_t> waitForReplies(const std::vector<std::uint8_t>& codes,
+                                             const std::vector<std::uint64_t>& counts,
+                                             Clock::time_point deadline);
+    /// Ends every wait for good (the hand object is going away).
+    void wake();
+
   private:
     mutable std::mutex mutex_;
+    std::condition_variable replied_;
+    bool closing_ = false;
     std::array<ByteVector, 256> slots_;
+    std::array<ByteVector, 256> replies_;
+    std::array<std::uint64_t, 256> replyCount_{};
+    std::array<Clock::time_point, 256> replyTime_{};
 };
+
+/// The values of several frames of a view joined in the given order (code bytes left out).
+ByteVector joinValues(const ReplyCaches::View& view, std::initializer_list<std::uint8_t> codes);
 
 }  // namespace detail
 }  // namespace hand

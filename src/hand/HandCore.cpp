@@ -1,8 +1,11 @@
 #include "detail/HandCore.h"
 
-#include <iostream>
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
+
+#include "detail/Messages.h"
 
 #include "velmora/RangeToArc.h"
 
@@ -11,15 +14,47 @@ namespace hand {
 namespace detail {
 
 namespace {
-// A receive that fails faster than this did not wait for the time-out: the channel is broken
-// (an interface that went away, say), so the loop pauses before trying again.
-constexpr auto kFastFailure = std::chrono::milliseconds(50);
-constexpr auto kRetryPause = std::chrono::milliseconds(100);
+
+const char* readingName(Reading what) {
+    switch (what) {
+        case Reading::Positions:
+            return "Positions";
+        case Reading::Speeds:
+            return "Speeds";
+        case Reading::Torques:
+            return "Torques";
+        case Reading::Currents:
+            return "Currents";
+        case Reading::Temperatures:
+            return "Temperatures";
+        case Reading::Faults:
+            return "Faults";
+    }
+    return "?";
+}
+
+std::string hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 HandCore::HandCore(std::uint32_t handId, const std::string& channel, int bitRate, VELMORA model)
     : handId_(handId),
-      canBus_(communication::CanBusFactory::createCanBus(handId, channel, bitRate, model)) {}
+      canBus_(communication::CanBusFactory::createCanBus(handId, channel, bitRate, model)),
+      link_(communication::detail::linkTo(*canBus_)) {
+    if (!link_) {
+        throw std::logic_error("a hand needs one of the library's own channels");
+    }
+}
 
 HandCore::~HandCore() {
     stopReceiving();
@@ -46,46 +81,138 @@ bool HandCore::storeSummary(const SummaryCodes& codes, const ByteVector& frame) 
     for (std::size_t finger = 0; finger < codes.size(); ++finger) {
         if (frame[0] == codes[finger]) {
             sensors.storeSummary(finger, frame);
+            caches.noteReply(frame[0]);
             return true;
         }
     }
     return false;
 }
 
+void HandCore::storeMatrixFrame(const ByteVector& frame) {
+    sensors.onMatrixFrame(frame);
+    caches.noteReply(frame[0]);
+}
+
 void HandCore::startReceiving(std::function<void(const ByteVector&)> onFrame) {
+    onFrame_ = std::move(onFrame);
     running_ = true;
-    receiveThread_ = std::thread([this, onFrame = std::move(onFrame)] { receiveLoop(onFrame); });
+    receiveThread_ = std::thread([this] { receiveLoop(); });
 }
 
 void HandCore::stopReceiving() {
-    {
-        std::lock_guard<std::mutex> lock(wakeMutex_);
-        running_ = false;
-    }
-    wake_.notify_all();
+    running_ = false;
+    caches.wake();
+    link_->wake();
     if (receiveThread_.joinable()) {
         receiveThread_.join();
     }
 }
 
-void HandCore::receiveLoop(const std::function<void(const ByteVector&)>& onFrame) {
+void HandCore::receiveLoop() {
     while (running_) {
         communication::CanMessage message;
-        const auto started = std::chrono::steady_clock::now();
-        try {
-            message = canBus_->recv(handId_);
-        } catch (const std::runtime_error&) {
-            if (std::chrono::steady_clock::now() - started < kFastFailure) {
-                std::unique_lock<std::mutex> lock(wakeMutex_);
-                wake_.wait_for(lock, kRetryPause, [this] { return !running_; });
-            }
-            continue;
+        if (link_->receive(message) == communication::detail::Received::Frame) {
+            deliver(message);
         }
-        if (message.len == 0) {
-            continue;
-        }
-        onFrame(ByteVector(message.data.begin(), message.data.begin() + message.len));
     }
+}
+
+void HandCore::deliver(const communication::CanMessage& message) {
+    // Only the whole identifier, flag bits included, makes a frame this hand's.
+    if (message.id != handId_) {
+        ++framesIgnored_;
+        return;
+    }
+    ++framesReceived_;
+    lastFrameNs_ = nowNs();
+    const std::size_t length = std::min<std::size_t>(message.len, message.data.size());
+    if (length == 0 || !onFrame_) {
+        return;
+    }
+    onFrame_(ByteVector(message.data.begin(), message.data.begin() + length));
+}
+
+void HandCore::defineReading(Reading what, FreshReading reading) {
+    readings_[static_cast<std::size_t>(what)] = std::move(reading);
+}
+
+ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout) {
+    const std::optional<FreshReading>& reading = readings_[static_cast<std::size_t>(what)];
+    if (!reading) {
+        throw UnsupportedFeatureException(std::string("readFresh(") + readingName(what) + ")");
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // Counted before the requests leave, so that only their answers (or later reports) count.
+    const std::vector<std::uint64_t> before = caches.replyCounts(reading->replies);
+    reading->request();
+    const std::vector<std::uint8_t> missing =
+        caches.waitForReplies(reading->replies, before, deadline);
+    if (!missing.empty()) {
+        std::string text = "No fresh reply from hand " + hex(handId_) + " within " +
+                           std::to_string(timeout.count()) + " ms: missing";
+        for (std::size_t i = 0; i < missing.size(); ++i) {
+            text += (i == 0 ? " " : ", ") + hex(missing[i]);
+        }
+        throw HandTimeoutException(text);
+    }
+    return caches.lockedReplies(
+        [&](const ReplyCaches::View& replies) { return reading->shape(replies); });
+}
+
+RadianVector HandCore::toAngles(const ByteVector& positions) const {
+    if (const auto side = sideName(handId_)) {
+        return range_to_arc(modelKey_, *side, positions);
+    }
+    return {};
+}
+
+HandHealth HandCore::health() const {
+    HandHealth health;
+    health.framesReceived = framesReceived_;
+    health.framesIgnored = framesIgnored_;
+    const communication::detail::ChannelStats stats = link_->stats();
+    health.sendFailures = stats.sendFailures;
+    health.receiveErrors = stats.receiveErrors;
+    health.channelUp = stats.up;
+    health.reconnects = stats.reconnects;
+    if (const std::int64_t last = lastFrameNs_; last != 0) {
+        health.lastFrameAge = std::chrono::nanoseconds(nowNs() - last);
+    }
+    return health;
+}
+
+void HandCore::setOwnVersion(float version) {
+    ownVersion_ = version;
+    link_->setHandVersion(version);
+}
+
+float HandCore::firmwareVersion() const {
+    const float own = ownVersion_;
+    return own >= 0.0f ? own : Common::current_hand_version.load();
+}
+
+FreshReading joinedReading(HandCore& core, std::vector<std::uint8_t> codes,
+                           std::function<bool()> sendWhen) {
+    FreshReading reading;
+    reading.request = [&core, codes, sendWhen = std::move(sendWhen)] {
+        if (!sendWhen || sendWhen()) {
+            for (std::uint8_t code : codes) {
+                core.request(code);
+            }
+        }
+    };
+    reading.shape = [codes](const ReplyCaches::View& replies) {
+        ByteVector joined;
+        for (std::uint8_t code : codes) {
+            const ByteVector& frame = replies.frame(code);
+            if (frame.size() > 1) {
+                joined.insert(joined.end(), frame.begin() + 1, frame.end());
+            }
+        }
+        return joined;
+    };
+    reading.replies = std::move(codes);
+    return reading;
 }
 
 ByteVector commandFrame(std::uint8_t code, ByteVector::const_iterator first,
@@ -134,7 +261,7 @@ std::string formatNumber(double value) {
 }
 
 void reportUsage(const char* message) {
-    std::cout << message << std::endl;
+    velmora::detail::message(MessageLevel::Warning, velmora::detail::Stream::Out, message);
 }
 
 std::string versionReportText(const ByteVector& report) {

@@ -63,6 +63,27 @@ KestaHand::KestaHand(std::uint32_t handId, const std::string& canChannel, int bi
     for (std::uint8_t code : kStateCodes) {
         core_->caches.store(code, ByteVector(kActuators, 0));
     }
+    // Its replies are kept as the six values alone; getSpeed asks nothing, so a fresh read of
+    // the speeds waits for the hand to report them.
+    const auto reading = [this](std::uint8_t code, bool request) {
+        detail::FreshReading fresh;
+        fresh.request = [this, code, request] {
+            if (request) {
+                core_->request(code);
+            }
+        };
+        fresh.replies = {code};
+        fresh.shape = [code](const detail::ReplyCaches::View& replies) {
+            return replies.frame(code);
+        };
+        return fresh;
+    };
+    core_->defineReading(Reading::Positions, reading(kPositions, true));
+    core_->defineReading(Reading::Speeds, reading(kSpeeds, false));
+    core_->defineReading(Reading::Torques, reading(kTorques, true));
+    core_->defineReading(Reading::Temperatures, reading(kTemperatures, true));
+    core_->defineReading(Reading::Faults, reading(kFaults, true));
+    core_->setModelKey(kModelKey);
     core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
     requestDeviceInfo();
     getTemperature();
@@ -75,10 +96,14 @@ KestaHand::~KestaHand() {
     core_->stopReceiving();
 }
 
+detail::HandCore* KestaHand::handCore() const noexcept {
+    return core_.get();
+}
+
 void KestaHand::receiveResponse(const ByteVector& frame) {
     const std::uint8_t code = frame[0];
     if (detail::FingertipSensors::isMatrixCode(code)) {
-        core_->sensors.onMatrixFrame(frame);
+        core_->storeMatrixFrame(frame);
         return;
     }
     switch (code) {
@@ -90,18 +115,21 @@ void KestaHand::receiveResponse(const ByteVector& frame) {
         case kFaults:
             // Replies shorter than code + 6 values are dropped; extra bytes are ignored.
             if (frame.size() >= 1 + kActuators) {
-                core_->caches.store(code,
-                                    ByteVector(frame.begin() + 1, frame.begin() + 1 + kActuators));
+                core_->caches.storeReply(
+                    code, ByteVector(frame.begin() + 1, frame.begin() + 1 + kActuators));
             }
             break;
         case kSerialNumber:
             parseSerialNumber(frame);
+            if (frame.size() > 1) {
+                core_->caches.noteReply(code);
+            }
             break;
         case kHardwareVersion:
         case kSoftwareVersion:
         case kMechanicalVersion:
             if (frame.size() >= kVersionFrameBytes) {
-                core_->caches.store(code, frame);
+                core_->caches.storeReply(code, frame);
             }
             break;
         default:
@@ -177,12 +205,11 @@ void KestaHand::requestDeviceInfo() {
     core_->request(kMechanicalVersion);
 }
 
-// The lock is held through the request, so the copy is never torn by a reply stored meanwhile.
+// The copy is taken under the cache lock after the paced request, never across it, so that the
+// receive thread can store replies while the request waits out its pacing.
 ByteVector KestaHand::requestState(std::uint8_t code) {
-    return core_->caches.locked([&](detail::ReplyCaches::View& caches) {
-        core_->request(code);
-        return caches.frame(code);
-    });
+    core_->request(code);
+    return core_->caches.frame(code);
 }
 
 ByteVector KestaHand::getCurrentStatus() {
@@ -210,12 +237,10 @@ ByteVector KestaHand::getSpeed() {
 }
 
 ForceData KestaHand::getForce() {
-    return core_->sensors.locked([&](detail::FingertipSensors::State& sensors) {
-        if (sensors.mode == TOUCH_TYPE_MATRIX) {
-            core_->requestMatrices();
-        }
-        return sensors.matrices;
-    });
+    if (core_->sensors.mode() == TOUCH_TYPE_MATRIX) {
+        core_->requestMatrices();
+    }
+    return core_->sensors.matrices();
 }
 
 std::string KestaHand::getVersion() {

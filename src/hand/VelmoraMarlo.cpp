@@ -34,6 +34,12 @@ constexpr auto kReplyWait = std::chrono::milliseconds(10);
 
 MarloHand::MarloHand(std::uint32_t handId, const std::string& canChannel, int bitrate)
     : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate, MARLO)) {
+    core_->defineReading(Reading::Positions, detail::joinedReading(*core_, {kPositions}));
+    core_->defineReading(Reading::Speeds, detail::joinedReading(*core_, {kSpeeds}));
+    core_->defineReading(Reading::Torques, detail::joinedReading(*core_, {kTorques}));
+    core_->defineReading(Reading::Temperatures, detail::joinedReading(*core_, {kTemperatures}));
+    core_->defineReading(Reading::Faults, detail::joinedReading(*core_, {kFaults}));
+    core_->setModelKey(kModelKey);
     core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
     core_->request(kVersion);
     core_->request(kSensorProbe);
@@ -44,10 +50,14 @@ MarloHand::~MarloHand() {
     core_->stopReceiving();
 }
 
+detail::HandCore* MarloHand::handCore() const noexcept {
+    return core_.get();
+}
+
 void MarloHand::receiveResponse(const ByteVector& frame) {
     const std::uint8_t code = frame[0];
     if (detail::FingertipSensors::isMatrixCode(code)) {
-        core_->sensors.onMatrixFrame(frame);
+        core_->storeMatrixFrame(frame);
         return;
     }
     switch (code) {
@@ -61,7 +71,7 @@ void MarloHand::receiveResponse(const ByteVector& frame) {
         case kTemperatures:
         case kFaults:
         case kVersion:
-            core_->caches.store(code, frame);
+            core_->caches.storeReply(code, frame);
             break;
         case kSensorKind:
             core_->sensors.onKindReport(frame);

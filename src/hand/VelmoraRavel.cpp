@@ -43,6 +43,13 @@ constexpr int kModelKey = 20;
 
 RavelHand::RavelHand(std::uint32_t handId, const std::string& canChannel, int bitrate)
     : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate, RAVEL)) {
+    core_->defineReading(Reading::Positions,
+                         detail::joinedReading(*core_, {kPositions0to4, kPositions5to9,
+                                                        kPositions10to14, kPositions15to19}));
+    core_->defineReading(Reading::Speeds, detail::joinedReading(*core_, {kSpeeds}));
+    core_->defineReading(Reading::Currents, detail::joinedReading(*core_, {kCurrents}));
+    core_->defineReading(Reading::Faults, detail::joinedReading(*core_, {kFaults}));
+    core_->setModelKey(kModelKey);
     core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     core_->request(kSensorKind);
@@ -53,10 +60,14 @@ RavelHand::~RavelHand() {
     core_->stopReceiving();
 }
 
+detail::HandCore* RavelHand::handCore() const noexcept {
+    return core_.get();
+}
+
 void RavelHand::receiveResponse(const ByteVector& frame) {
     const std::uint8_t code = frame[0];
     if (detail::FingertipSensors::isMatrixCode(code)) {
-        core_->sensors.onMatrixFrame(frame);
+        core_->storeMatrixFrame(frame);
         return;
     }
     switch (code) {
@@ -76,7 +87,7 @@ void RavelHand::receiveResponse(const ByteVector& frame) {
         case kHardwareVersion:
         case kSoftwareVersion:
         case kDirection:
-            core_->caches.store(code, frame);
+            core_->caches.storeReply(code, frame);
             break;
         case kSensorKind:
             // This hand's report is taken as it comes; kinds the model does not know make

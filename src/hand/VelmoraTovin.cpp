@@ -36,14 +36,28 @@ constexpr std::size_t kJoints = 10;
 constexpr int kModelKey = 10;
 
 // Firmware above 1.4 answers state requests; older firmware reports on its own.
-bool firmwareAnswersRequests() {
-    return Common::current_hand_version.load() > 1.4f;
+bool answersRequests(float firmware) {
+    return firmware > 1.4f;
 }
 
 }  // namespace
 
 TovinHand::TovinHand(std::uint32_t handId, const std::string& canChannel, int bitrate)
     : core_(std::make_unique<detail::HandCore>(handId, canChannel, bitrate, TOVIN)) {
+    const auto requested = [core = core_.get()] {
+        return answersRequests(core->firmwareVersion());
+    };
+    core_->defineReading(
+        Reading::Positions,
+        detail::joinedReading(*core_, {kPositions0to5, kPositions6to9}, requested));
+    core_->defineReading(Reading::Speeds,
+                         detail::joinedReading(*core_, {kSpeeds0to4, kSpeeds5to9}, requested));
+    core_->defineReading(Reading::Torques,
+                         detail::joinedReading(*core_, {kTorques0to4, kTorques5to9}, requested));
+    core_->defineReading(Reading::Temperatures,
+                         detail::joinedReading(*core_, {kTemperaturesA, kTemperaturesB}));
+    core_->defineReading(Reading::Faults, detail::joinedReading(*core_, {kFaultsA, kFaultsB}));
+    core_->setModelKey(kModelKey);
     core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
     core_->request(kVersion);
     core_->request(kSensorProbe);
@@ -54,10 +68,14 @@ TovinHand::~TovinHand() {
     core_->stopReceiving();
 }
 
+detail::HandCore* TovinHand::handCore() const noexcept {
+    return core_.get();
+}
+
 void TovinHand::receiveResponse(const ByteVector& frame) {
     const std::uint8_t code = frame[0];
     if (detail::FingertipSensors::isMatrixCode(code)) {
-        core_->sensors.onMatrixFrame(frame);
+        core_->storeMatrixFrame(frame);
         return;
     }
     switch (code) {
@@ -75,12 +93,14 @@ void TovinHand::receiveResponse(const ByteVector& frame) {
         case kTemperaturesB:
         case kFaultsA:
         case kFaultsB:
-            core_->caches.store(code, frame);
+            core_->caches.storeReply(code, frame);
             break;
         case kVersion:
-            core_->caches.store(code, frame);
+            core_->caches.storeReply(code, frame);
             if (frame.size() > 5) {  // byte 5: software version
-                Common::current_hand_version = static_cast<float>(detail::versionNumber(frame[5]));
+                const auto version = static_cast<float>(detail::versionNumber(frame[5]));
+                Common::current_hand_version = version;
+                core_->setOwnVersion(version);
             }
             break;
         case kSensorKind:
@@ -147,15 +167,15 @@ ByteVector TovinHand::requestPair(std::uint8_t first, std::uint8_t second, bool 
 }
 
 ByteVector TovinHand::getCurrentStatus() {
-    return requestPair(kPositions0to5, kPositions6to9, firmwareAnswersRequests());
+    return requestPair(kPositions0to5, kPositions6to9, answersRequests(core_->firmwareVersion()));
 }
 
 ByteVector TovinHand::getSpeed() {
-    return requestPair(kSpeeds0to4, kSpeeds5to9, firmwareAnswersRequests());
+    return requestPair(kSpeeds0to4, kSpeeds5to9, answersRequests(core_->firmwareVersion()));
 }
 
 ByteVector TovinHand::getTorque() {
-    return requestPair(kTorques0to4, kTorques5to9, firmwareAnswersRequests());
+    return requestPair(kTorques0to4, kTorques5to9, answersRequests(core_->firmwareVersion()));
 }
 
 ByteVector TovinHand::getTemperature() {

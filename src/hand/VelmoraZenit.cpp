@@ -74,6 +74,25 @@ std::string versionText(const ByteVector& reply) {
     return text.str();
 }
 
+// The payloads of a family's five frames joined, thumb first; empty unless every finger has
+// reported at least one value. Joint states must fill the 30 slots, and come back in command
+// order.
+ByteVector familyValues(const ZenitHand& hand, const detail::ReplyCaches::View& frames,
+                        std::uint8_t firstCode, bool jointOrder) {
+    ByteVector joined;
+    for (std::size_t finger = 0; finger < kFingers; ++finger) {
+        const ByteVector& frame = frames.frame(offset(firstCode, finger));
+        if (frame.size() < 2) {
+            return {};
+        }
+        joined.insert(joined.end(), frame.begin() + 1, frame.end());
+    }
+    if (!jointOrder) {
+        return joined;
+    }
+    return joined.size() == kSlots ? hand.state_to_cmd(joined) : ByteVector{};
+}
+
 }  // namespace
 
 ZenitHand::ZenitHand(std::uint32_t handId, const std::string& canChannel, int bitrate, int variant)
@@ -84,6 +103,22 @@ ZenitHand::ZenitHand(std::uint32_t handId, const std::string& canChannel, int bi
     for (std::size_t finger = 0; finger < kFingers; ++finger) {
         core_->caches.store(offset(kThumbForce, finger), ByteVector(kFingerForceBytes, 0));
     }
+    // Each family is one frame per finger; the joint states come back in command order.
+    const auto family = [this](std::uint8_t first, bool jointOrder) {
+        detail::FreshReading fresh = detail::joinedReading(
+            *core_,
+            {first, offset(first, 1), offset(first, 2), offset(first, 3), offset(first, 4)});
+        fresh.shape = [this, first, jointOrder](const detail::ReplyCaches::View& replies) {
+            return familyValues(*this, replies, first, jointOrder);
+        };
+        return fresh;
+    };
+    core_->defineReading(Reading::Positions, family(kPositions, true));
+    core_->defineReading(Reading::Speeds, family(kSpeeds, true));
+    core_->defineReading(Reading::Torques, family(kTorques, true));
+    core_->defineReading(Reading::Faults, family(kFaults, false));
+    core_->defineReading(Reading::Temperatures, family(kTemperatures, false));
+    core_->setModelKey(modelKey());
     core_->startReceiving([this](const ByteVector& frame) { receiveResponse(frame); });
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     core_->request(kSensorKind);
@@ -94,10 +129,14 @@ ZenitHand::~ZenitHand() {
     core_->stopReceiving();
 }
 
+detail::HandCore* ZenitHand::handCore() const noexcept {
+    return core_.get();
+}
+
 void ZenitHand::receiveResponse(const ByteVector& frame) {
     const std::uint8_t code = frame[0];
     if (detail::FingertipSensors::isMatrixCode(code)) {
-        core_->sensors.onMatrixFrame(frame);
+        core_->storeMatrixFrame(frame);
         return;
     }
     const auto inFamily = [code](std::uint8_t first) {
@@ -105,7 +144,7 @@ void ZenitHand::receiveResponse(const ByteVector& frame) {
     };
     if (inFamily(kPositions) || inFamily(kSpeeds) || inFamily(kTorques) || inFamily(kFaults) ||
         inFamily(kTemperatures)) {
-        core_->caches.store(code, frame);
+        core_->caches.storeReply(code, frame);
         return;
     }
     switch (code) {
@@ -117,7 +156,7 @@ void ZenitHand::receiveResponse(const ByteVector& frame) {
         case kSoftwareVersion:
         case kHardwareVersion:
         case kCommId:
-            core_->caches.store(code, frame);
+            core_->caches.storeReply(code, frame);
             break;
         case kSensorKind:
             core_->sensors.onKindReport(frame);
@@ -192,41 +231,34 @@ void ZenitHand::setTorque(const ByteVector& torques) {
     sendInGroupsOfFive(torques, kTorques, "Joint torque size is not 25");
 }
 
-// Asks each finger for its frame of the family and returns the payloads joined, thumb first;
-// empty unless every finger has reported at least one value.
-ByteVector ZenitHand::joinedPayloads(std::uint8_t firstCode) {
+// Asks each finger for its frame of the family, then reads the family's caches in one step.
+ByteVector ZenitHand::requestFamily(std::uint8_t firstCode, bool jointOrder) {
     for (std::size_t finger = 0; finger < kFingers; ++finger) {
         core_->request(offset(firstCode, finger));
     }
-    return core_->caches
-        .allValues({firstCode, offset(firstCode, 1), offset(firstCode, 2), offset(firstCode, 3),
-                    offset(firstCode, 4)})
-        .value_or(ByteVector{});
-}
-
-ByteVector ZenitHand::jointState(std::uint8_t firstCode) {
-    const ByteVector state = joinedPayloads(firstCode);
-    return state.size() == kSlots ? state_to_cmd(state) : ByteVector{};
+    return core_->caches.locked([&](const detail::ReplyCaches::View& caches) {
+        return familyValues(*this, caches, firstCode, jointOrder);
+    });
 }
 
 ByteVector ZenitHand::getCurrentStatus() {
-    return jointState(kPositions);
+    return requestFamily(kPositions, true);
 }
 
 ByteVector ZenitHand::getSpeed() {
-    return jointState(kSpeeds);
+    return requestFamily(kSpeeds, true);
 }
 
 ByteVector ZenitHand::getTorque() {
-    return jointState(kTorques);
+    return requestFamily(kTorques, true);
 }
 
 ByteVector ZenitHand::getFaultCode() {
-    return joinedPayloads(kFaults);
+    return requestFamily(kFaults, false);
 }
 
 ByteVector ZenitHand::getTemperature() {
-    return joinedPayloads(kTemperatures);
+    return requestFamily(kTemperatures, false);
 }
 
 ByteVector ZenitHand::requestFrame(std::uint8_t code) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -18,12 +22,13 @@ class FakeCanSystem : public communication::detail::CanSystem {
     static constexpr int kSocket = 7;
     static constexpr int kInterfaceIndex = 4;
 
-    bool failSocket = false;
-    bool failIndex = false;
-    bool failFlags = false;
-    bool interfaceUp = true;
-    bool failBind = false;
-    bool failTimeout = false;
+    std::atomic<bool> failSocket{false};
+    std::atomic<bool> failIndex{false};
+    std::atomic<bool> failFlags{false};
+    std::atomic<bool> interfaceUp{true};
+    std::atomic<bool> failBind{false};
+    std::atomic<bool> failTimeout{false};
+    std::atomic<int> interfaceIndex{kInterfaceIndex};
     int shortWrite = 0;                  ///< bytes to report written (0: whole frame)
     std::vector<int> runStatuses;        ///< exit status of each run, in order (then 0)
     std::deque<can_frame> framesToRead;  ///< read fails (time-out) once empty
@@ -45,14 +50,14 @@ class FakeCanSystem : public communication::detail::CanSystem {
     int openSocket(int domain, int type, int protocol) override {
         log("socket " + std::to_string(domain) + " " + std::to_string(type) + " " +
             std::to_string(protocol));
-        return failSocket ? -1 : kSocket;
+        return failSocket ? -1 : nextSocket.load();
     }
     int getInterfaceIndex(int fd, ifreq& ifr) override {
         remember(ifr);
         log("index " + std::to_string(fd));
         if (failIndex)
             return -1;
-        ifr.ifr_ifindex = kInterfaceIndex;
+        ifr.ifr_ifindex = interfaceIndex;
         return 0;
     }
     int getInterfaceFlags(int fd, ifreq& ifr) override {
@@ -75,6 +80,11 @@ class FakeCanSystem : public communication::detail::CanSystem {
     }
     ssize_t readFrame(int, can_frame& frame) override {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!readErrors.empty()) {
+            errno = readErrors.front();
+            readErrors.pop_front();
+            return -1;
+        }
         if (framesToRead.empty()) {
             errno = EAGAIN;
             return -1;
@@ -107,6 +117,62 @@ class FakeCanSystem : public communication::detail::CanSystem {
         log("sleep " + std::to_string(duration.count()) + "ms");
     }
 
+    static constexpr int kWakeEvent = 9;
+    bool failWakeEvent = false;
+
+    int openWakeEvent() override {
+        log("eventfd");
+        return failWakeEvent ? -1 : kWakeEvent;
+    }
+    int signalWakeEvent(int fd) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            woken_ = true;
+        }
+        changed_.notify_all();
+        log("wake " + std::to_string(fd));
+        return 0;
+    }
+    /// Ready at once when a frame or a read error waits, or once woken; otherwise waits for
+    /// either (pushFrame, wake) up to the time-out, which a test need not wait out.
+    int waitReadable(int socketFd, int, std::chrono::milliseconds timeout, bool& socketReady,
+                     bool& wakeReady) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++waits_;
+        const auto ready = [&] {
+            return woken_ || (socketFd >= 0 && (!framesToRead.empty() || !readErrors.empty()));
+        };
+        changed_.wait_for(lock, std::min(timeout, maxWait), ready);
+        wakeReady = woken_;
+        socketReady = socketFd >= 0 && (!framesToRead.empty() || !readErrors.empty());
+        return (wakeReady ? 1 : 0) + (socketReady ? 1 : 0);
+    }
+
+    /// Hands a frame to the next read and wakes a waiting one.
+    void pushFrame(const can_frame& f) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            framesToRead.push_back(f);
+        }
+        changed_.notify_all();
+    }
+    /// The next read fails with this errno.
+    void pushReadError(int error) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            readErrors.push_back(error);
+        }
+        changed_.notify_all();
+    }
+    std::size_t waits() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return waits_;
+    }
+
+    std::chrono::milliseconds maxWait{std::chrono::milliseconds(20)};
+    std::deque<int> readErrors;
+    std::atomic<int> nextSocket{kSocket};
+
     static can_frame frame(std::uint32_t id, std::vector<std::uint8_t> data) {
         can_frame f;
         std::memset(&f, 0, sizeof f);
@@ -132,6 +198,9 @@ class FakeCanSystem : public communication::detail::CanSystem {
     std::vector<can_frame> written_;
     std::vector<std::string> names_;
     std::size_t runCount_ = 0;
+    bool woken_ = false;
+    std::size_t waits_ = 0;
+    std::condition_variable changed_;
 };
 
 }  // namespace velmora::testing

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace velmora {
+namespace hand {
+
+/// What a hand object knows about its link to the hand, read with IHand::health().
+///
+/// Counters start at 0 when the hand object is built and only grow.
+struct HandHealth {
+    /// Frames of this hand's identifier taken in by the receive thread.
+    std::uint64_t framesReceived = 0;
+    /// Frames of other identifiers the receive thread read and dropped.
+    std::uint64_t framesIgnored = 0;
+    /// Frames whose write to the channel failed.
+    std::uint64_t sendFailures = 0;
+    /// Failed reads other than the receive time-out.
+    std::uint64_t receiveErrors = 0;
+    /// Time since the last frame from the hand; empty before the first one.
+    std::optional<std::chrono::nanoseconds> lastFrameAge;
+    /// False while the interface is gone or down.
+    bool channelUp = true;
+    /// Times the channel was opened again after its interface went away and came back.
+    std::uint64_t reconnects = 0;
+};
+
+/// The kinds of state a hand reports, for IHand::readFresh.
+enum class Reading {
+    Positions,     ///< as getCurrentStatus
+    Speeds,        ///< as getSpeed
+    Torques,       ///< as getTorque
+    Currents,      ///< as getCurrent
+    Temperatures,  ///< as getTemperature
+    Faults,        ///< as getFaultCode
+};
+
+}  // namespace hand
+}  // namespace velmora

@@ -1,0 +1,9 @@
+#include "velmora/Version.h"
+
+namespace velmora {
+
+const char* version() noexcept {
+    return VELMORA_VERSION_STRING;
+}
+
+}  // namespace velmora
