@@ -4,6 +4,8 @@ set -euo pipefail
 
 # can-utils and python3-can: the peers of the integration tests (candump, cansend, python-can).
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
+# clang-15 and libfuzzer-15-dev: the fuzz targets (preset `fuzz`, scripts/fuzz.sh).
+packages+=(clang-15 libfuzzer-15-dev)
 
 missing=()
 for p in "${packages[@]}"; do
