@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
 # clang-15 and libfuzzer-15-dev: the fuzz targets (preset `fuzz`, scripts/fuzz.sh).
 packages+=(clang-15 libfuzzer-15-dev)
+# qemu-system-x86 and busybox-static: the VM of scripts/vm-run.sh, where the kernel has no vcan.
+packages+=(qemu-system-x86 busybox-static)
 
 missing=()
 for p in "${packages[@]}"; do
