@@ -328,6 +328,10 @@ struct OddName {
     std::string refusal;  // empty: opened
 };
 
+void PrintTo(const OddName& row, std::ostream* os) {
+    *os << row.what;
+}
+
 class CanBusOddName : public ::testing::TestWithParam<OddName> {};
 
 TEST_P(CanBusOddName, IsOneArgumentOrRefusedBeforeAnySystemCall) {
