@@ -37,7 +37,8 @@ struct CanMessage {
     std::array<std::uint8_t, 8> data{};
 };
 
-/// A CAN channel: sends frames to and receives frames from one identifier.
+/// A CAN channel: sends frames to and receives frames from one identifier. Implementations say
+/// which of their calls may run on several threads at once.
 class VELMORA_API ICanBus {
   public:
     virtual ~ICanBus();
@@ -52,6 +53,11 @@ class VELMORA_API ICanBus {
 ///
 /// Opening brings a down interface up with `sudo ip link set ...`. Consecutive frames are at
 /// least 3 ms apart; some models' command codes add a further pause after each send.
+///
+/// Threads: send from any number of threads (frames leave one at a time, under the send lock);
+/// recv from one thread at a time; the rate operations from any thread. A hand object owns its
+/// channel: its receive thread is the channel's only reader, and when the interface goes away
+/// that thread opens it again once it is back.
 class VELMORA_API CanBus : public ICanBus {
   public:
     /// Throws std::invalid_argument, before any system call, for a name that begins with '-'
@@ -102,7 +108,7 @@ class VELMORA_API CanBus : public ICanBus {
     std::atomic<float> handVersion_{-1.0f};
 };
 
-/// Builds the channel for a hand. A name beginning with "virtual:" opens an in-process
+/// Builds the channel for a hand (any thread). A name beginning with "virtual:" opens an in-process
 /// VirtualCanBus on the bus named by the rest (for example "virtual:can0"); any other name opens
 /// the SocketCAN interface of that name.
 class VELMORA_API CanBusFactory {

@@ -12,6 +12,8 @@ namespace velmora {
 namespace factory {
 
 /// Builds the hand object for a model, a side and a transport.
+///
+/// Threads: it keeps no state; calls from several threads are independent.
 class VELMORA_API HandFactory {
   public:
     /// handType must be RIGHT (0x27) or LEFT (0x28). Opens "can0", "can1" or "ethercat" at

@@ -10,6 +10,9 @@
 // per-model, per-side limit tables. Model keys (joints_type): 7, 10, 20, 21 and 25. Sides: "left"
 // and "right". Errors go to standard error and give an empty result.
 
+// Threads: every function here is pure (the tables are constant); call them from any thread.
+// Their error lines go through the message sink (velmora/MessageSink.h).
+
 /// Radians from range bytes; empty (and a line on stderr) for a bad key, side or length.
 VELMORA_API std::vector<double> range_to_arc(const int& joints_type,
                                              const std::string& left_or_right,

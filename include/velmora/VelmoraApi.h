@@ -18,7 +18,9 @@
 /// size are refused with a message on standard output.
 ///
 /// Threads: as the hand object it holds (IHand.h): any operation from any thread; the facade
-/// adds no lock and no thread of its own.
+/// adds no thread of its own. Destroying the facade while other threads are still inside its
+/// operations is safe: a waiting fresh read ends at once with HandTimeoutException, and the
+/// destructor returns once every call in flight has (a paced send takes a few milliseconds).
 class VELMORA_API VelmoraApi {
   public:
     /// Opens the transport's interface ("can0", "can1" or "ethercat") at 1000000 bit/s.
@@ -68,7 +70,11 @@ class VELMORA_API VelmoraApi {
                                   std::chrono::milliseconds timeout = kDefaultReadTimeout);
 
   private:
+    class CallGuard;
+    struct Calls;
+
     std::unique_ptr<velmora::hand::IHand> hand;
     VELMORA model;
     HAND_TYPE side;
+    std::unique_ptr<Calls> calls;
 };

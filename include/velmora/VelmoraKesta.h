@@ -20,6 +20,9 @@ class HandCore;
 /// and return the 6 values the hand last reported (6 zeros before its first report). At
 /// construction the hand is asked for its serial number and versions, which the text getters
 /// return ("Unknown" until the hand has answered).
+///
+/// Threads: any operation from any thread at once, as every hand (IHand.h). Destroy the object
+/// only once no other thread is inside one of its calls (VelmoraApi waits for them itself).
 class VELMORA_API KestaHand : public IHand {
   public:
     /// Opens the channel (a SocketCAN interface such as "can0", or "virtual:NAME"), starts the

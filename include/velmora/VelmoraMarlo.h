@@ -16,6 +16,9 @@ class HandCore;
 
 /// The 7-joint hand. Every command is one frame; every getter sends its request and waits
 /// 10 ms before it reads what the hand has sent.
+///
+/// Threads: any operation from any thread at once, as every hand (IHand.h). Destroy the object
+/// only once no other thread is inside one of its calls (VelmoraApi waits for them itself).
 class VELMORA_API MarloHand : public IHand {
   public:
     /// Opens the channel (a SocketCAN interface such as "can0", or "virtual:NAME"), starts the

@@ -16,6 +16,9 @@ class HandCore;
 
 /// The 20-joint hand. Joint commands go out as four frames of five joints; getters send their
 /// requests and return what the hand's latest replies left in the caches, without waiting.
+///
+/// Threads: any operation from any thread at once, as every hand (IHand.h). Destroy the object
+/// only once no other thread is inside one of its calls (VelmoraApi waits for them itself).
 class VELMORA_API RavelHand : public IHand {
   public:
     /// Opens the channel (a SocketCAN interface such as "can0", or "virtual:NAME"), starts the

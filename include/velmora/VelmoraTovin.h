@@ -19,6 +19,9 @@ class HandCore;
 /// Its version report sets the process-wide firmware generation
 /// (velmora::Common::current_hand_version): above 1.4, getCurrentStatus, getSpeed and getTorque
 /// request fresh state from the hand; otherwise they only return what the hand last sent.
+///
+/// Threads: any operation from any thread at once, as every hand (IHand.h). Destroy the object
+/// only once no other thread is inside one of its calls (VelmoraApi waits for them itself).
 class VELMORA_API TovinHand : public IHand {
   public:
     /// Opens the channel (a SocketCAN interface such as "can0", or "virtual:NAME"), starts the

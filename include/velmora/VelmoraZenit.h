@@ -20,6 +20,9 @@ class HandCore;
 /// six slots per finger (30 slots). Positions are sent and read in that per-finger order, speeds
 /// and torques are sent in command order. Command indices 11 to 14 have no slot on the hand:
 /// they are never sent and read back as 0.
+///
+/// Threads: any operation from any thread at once, as every hand (IHand.h). Destroy the object
+/// only once no other thread is inside one of its calls (VelmoraApi waits for them itself).
 class VELMORA_API ZenitHand : public IHand {
   public:
     /// Opens the channel (a SocketCAN interface such as "can0", or "virtual:NAME"), starts the

@@ -115,6 +115,12 @@ class HandCoreAccess {
     static void deliver(IHand& hand, const communication::CanMessage& message) {
         hand.handCore()->deliver(message);
     }
+    /// Ends every fresh read of the hand at once, for good.
+    static void endWaits(IHand& hand) {
+        if (HandCore* core = hand.handCore()) {
+            core->caches.wake();
+        }
+    }
 };
 
 /// The common fresh reading: the requests of `codes` in order (only while `sendWhen` holds,

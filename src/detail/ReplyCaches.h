@@ -82,6 +82,7 @@ class ReplyCaches {
                                              Clock::time_point deadline);
     /// Ends every wait for good (the hand object is going away).
     void wake();
+    bool closing() const;
 
   private:
     mutable std::mutex mutex_;

@@ -148,8 +148,10 @@ ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout) 
     const std::vector<std::uint8_t> missing =
         caches.waitForReplies(reading->replies, before, deadline);
     if (!missing.empty()) {
-        std::string text = "No fresh reply from hand " + hex(handId_) + " within " +
-                           std::to_string(timeout.count()) + " ms: missing";
+        std::string text = caches.closing()
+                               ? "Hand " + hex(handId_) + " was closed before it replied: missing"
+                               : "No fresh reply from hand " + hex(handId_) + " within " +
+                                     std::to_string(timeout.count()) + " ms: missing";
         for (std::size_t i = 0; i < missing.size(); ++i) {
             text += (i == 0 ? " " : ", ") + hex(missing[i]);
         }

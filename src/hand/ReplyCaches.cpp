@@ -104,6 +104,11 @@ std::vector<std::uint8_t> ReplyCaches::waitForReplies(const std::vector<std::uin
     return missing;
 }
 
+bool ReplyCaches::closing() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closing_;
+}
+
 void ReplyCaches::wake() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

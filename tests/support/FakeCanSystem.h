@@ -29,6 +29,7 @@ class FakeCanSystem : public communication::detail::CanSystem {
     std::atomic<bool> failBind{false};
     std::atomic<bool> failTimeout{false};
     std::atomic<int> interfaceIndex{kInterfaceIndex};
+    std::atomic<int> writeError{0};      ///< errno of a short write
     int shortWrite = 0;                  ///< bytes to report written (0: whole frame)
     std::vector<int> runStatuses;        ///< exit status of each run, in order (then 0)
     std::deque<can_frame> framesToRead;  ///< read fails (time-out) once empty
@@ -97,7 +98,11 @@ class FakeCanSystem : public communication::detail::CanSystem {
         log("write " + std::to_string(fd));
         std::lock_guard<std::mutex> lock(mutex_);
         written_.push_back(frame);
-        return shortWrite ? shortWrite : static_cast<ssize_t>(sizeof frame);
+        if (shortWrite) {
+            errno = writeError;
+            return shortWrite;
+        }
+        return static_cast<ssize_t>(sizeof frame);
     }
     int closeSocket(int fd) override {
         log("close " + std::to_string(fd));

@@ -225,6 +225,11 @@ void ScratchInterface::create(bool up) {
         setUp();
 }
 
+void ScratchInterface::setDown() {
+    if (run({"ip", "link", "set", "dev", name_, "down"}) != 0)
+        throw std::runtime_error("cannot bring " + name_ + " down");
+}
+
 void ScratchInterface::setUp() {
     if (run({"ip", "link", "set", "dev", name_, "up"}) != 0)
         throw std::runtime_error("cannot bring " + name_ + " up");

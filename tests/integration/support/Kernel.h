@@ -89,6 +89,7 @@ class ScratchInterface {
     void create(bool up);
     void remove();
     void setUp();
+    void setDown();
 
   private:
     std::string name_;
