@@ -26,11 +26,11 @@ class VelmoraApi::CallGuard {
         std::lock_guard<std::mutex> lock(calls_.mutex);
         ++calls_.active;
     }
+    // Notifies under the lock: once the destructor sees no call in flight it destroys the
+    // condition variable, which must then be out of every other thread's hands.
     ~CallGuard() {
-        {
-            std::lock_guard<std::mutex> lock(calls_.mutex);
-            --calls_.active;
-        }
+        std::lock_guard<std::mutex> lock(calls_.mutex);
+        --calls_.active;
         calls_.done.notify_all();
     }
     CallGuard(const CallGuard&) = delete;
