@@ -4,6 +4,10 @@ set -euo pipefail
 
 # can-utils and python3-can: the peers of the integration tests (candump, cansend, python-can).
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev can-utils python3-can)
+# clang-15 and libfuzzer-15-dev: the fuzz targets (preset `fuzz`, scripts/fuzz.sh).
+packages+=(clang-15 libfuzzer-15-dev)
+# qemu-system-x86 and busybox-static: the VM of scripts/vm-run.sh, where the kernel has no vcan.
+packages+=(qemu-system-x86 busybox-static)
 # The ROS 2 bridge (Cyclone DDS and its idlc) and its interoperability test's peer (Fast DDS).
 packages+=(cyclonedds-dev cyclonedds-tools libfastrtps-dev fastddsgen)
 # The Python module (pybind11, NumPy) and its checks (pytest, mypy).

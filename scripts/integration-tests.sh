@@ -3,8 +3,10 @@
 # SocketCAN) from an existing build:
 #  - directly, when this machine has CAN interfaces named as the tests expect (vcan0, can0, vcan1;
 #    the tests skip, each naming what it misses, where one is absent);
-#  - otherwise inside the vcan VM of ../shared/tools/vcan-vm, when there is one;
-#  - otherwise not at all, with one line saying so.
+#  - otherwise inside a QEMU VM that boots Debian's kernel with vcan interfaces
+#    (scripts/vm-run.sh, built on Debian packages only);
+#  - otherwise not at all, with one line saying why.
+# The first line it prints says which.
 # Test failures fail the script.
 #
 # Usage: scripts/integration-tests.sh [BUILD_DIR]      (default: build/default)
@@ -13,7 +15,7 @@ cd "$(dirname "$0")/.."
 
 build=${1:-build/default}
 interfaces=(vcan0 can0 vcan1)
-vm=../shared/tools/vcan-vm
+vm=scripts/vm-run.sh
 
 if [ ! -f "$build/CTestTestfile.cmake" ]; then
   echo "integration tier: no build in $build (cmake --preset default && cmake --build --preset default)" >&2
@@ -36,18 +38,21 @@ have_can_interface() {
 tests=(ctest --test-dir "$build" -L integration --output-on-failure)
 
 if have_can_interface; then
+  echo "integration tier: on this machine's CAN interfaces"
   echo "+ ${tests[*]}"
   exec "${tests[@]}"
 fi
 
-[ -x "$vm" ] || skipped "no CAN interface (${interfaces[*]}) on this machine and no $vm"
+command -v qemu-system-x86_64 >/dev/null || [ "$(id -u)" -eq 0 ] || sudo -n true 2>/dev/null ||
+  skipped "no CAN interface (${interfaces[*]}) here, and neither QEMU nor the right to install it"
 
+echo "integration tier: in a QEMU VM with Debian's kernel (vcan0 and can0 up, vcan1 down)"
 echo "+ $vm --ifaces vcan0,can0,vcan1 --down vcan1 -- ${tests[*]}"
 status=0
-"$vm" --ifaces vcan0,can0,vcan1 --down vcan1 --timeout 600 -- "${tests[@]}" || status=$?
+"$vm" --ifaces vcan0,can0,vcan1 --down vcan1 --timeout 1200 -- "${tests[@]}" || status=$?
 case $status in
   0) ;;
-  125) skipped "the vcan VM could not start ($vm exit status 125)" ;;
-  124) echo "integration tier: timed out in the vcan VM" >&2 ;;
+  125) skipped "the VM could not start ($vm exit status 125)" ;;
+  124) echo "integration tier: timed out in the VM" >&2 ;;
 esac
 exit "$status"

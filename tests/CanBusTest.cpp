@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 
 #include "support/FakeCanSystem.h"
 #include "velmora/CanBus.h"
@@ -316,4 +317,82 @@ TEST(PosixCanSystem, RunsCommandsWithoutAShell) {
     std::remove((bin + "/args").c_str());
     std::remove((bin + "/sudo").c_str());
     rmdir(dir);
+}
+
+// Odd interface names, one test each: the kernel sees at most the first fifteen bytes, `ip`
+// sees the whole name as one argument, and a name that `ip` or the kernel would take for another
+// is refused before any system call.
+struct OddName {
+    const char* what;
+    std::string name;
+    std::string refusal;  // empty: opened
+};
+
+void PrintTo(const OddName& row, std::ostream* os) {
+    *os << row.what;
+}
+
+class CanBusOddName : public ::testing::TestWithParam<OddName> {};
+
+TEST_P(CanBusOddName, IsOneArgumentOrRefusedBeforeAnySystemCall) {
+    const OddName& c = GetParam();
+    auto os = std::make_shared<FakeCanSystem>();
+    os->interfaceUp = false;
+    ::testing::internal::CaptureStdout();
+    if (!c.refusal.empty()) {
+        try {
+            open(os, c.name);
+            ADD_FAILURE() << "not refused";
+        } catch (const std::invalid_argument& error) {
+            EXPECT_EQ(error.what(), c.refusal);
+        }
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(os->calls(), Calls{}) << "a refused name reaches no system call";
+        return;
+    }
+    auto bus = open(os, c.name);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "CAN interface " + c.name + " opened successfully\n");
+    const std::string kernelName = c.name.substr(0, IFNAMSIZ - 1);
+    EXPECT_EQ(os->requestedNames(), (Calls{kernelName, kernelName}));
+    const Calls calls = os->calls();
+    ASSERT_EQ(calls.size(), 8u);
+    EXPECT_EQ(Calls(calls.begin() + 3, calls.begin() + 6), upCommands(c.name, "1000000"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CanBusOddName,
+    ::testing::Values(
+        OddName{"Empty", "", ""}, OddName{"TwoHundredCharacters", std::string(200, 'n'), ""},
+        OddName{"AMegabyte", std::string(1 << 20, 'c'), ""},
+        OddName{"NonAscii", "can\xc3\xa9\xe2\x82\xac\xff", ""},
+        OddName{"Semicolon", "can0;touch /tmp/velmora-pwned", ""},
+        OddName{"CommandSubstitution", "$(touch x)`id`", ""},
+        OddName{"PipeAndRedirection", "a|b&c>d<e", ""},
+        OddName{"SpacesAndQuotes", "can 0 'x' \"y\"", ""},
+        OddName{"EmbeddedNul", std::string("can0\0evil", 9),
+                "Invalid CAN interface name \"can0?evil\": it contains a NUL character"},
+        OddName{"Option", "-can0", "Invalid CAN interface name \"-can0\": it begins with '-'"},
+        OddName{"LongOption", "--help",
+                "Invalid CAN interface name \"--help\": it begins with '-'"},
+        OddName{"DashAlone", "-", "Invalid CAN interface name \"-\": it begins with '-'"},
+        OddName{
+            "AMegabyteOfDashes", std::string(1 << 20, '-'),
+            "Invalid CAN interface name \"" + std::string(32, '-') + "...\": it begins with '-'"}),
+    [](const ::testing::TestParamInfo<OddName>& row) { return std::string(row.param.what); });
+
+TEST(CanBusOpen, BitRatesOutOfRangeFallBackOrPassThroughAsNumbers) {
+    const std::pair<int, std::string> cases[] = {
+        {0, "1000000"},
+        {-1, "1000000"},
+        {std::numeric_limits<int>::min(), "1000000"},
+        {1, "1"},
+        {std::numeric_limits<int>::max(), "2147483647"},
+    };
+    for (const auto& [bitRate, inCommand] : cases) {
+        auto os = std::make_shared<FakeCanSystem>();
+        os->interfaceUp = false;
+        auto bus = open(os, "can1", bitRate);
+        EXPECT_EQ(os->calls()[5], upCommands("can1", inCommand)[2]) << bitRate;
+    }
 }

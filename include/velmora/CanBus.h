@@ -60,6 +60,8 @@ class VELMORA_API ICanBus {
 /// that thread opens it again once it is back.
 class VELMORA_API CanBus : public ICanBus {
   public:
+    /// Throws std::invalid_argument, before any system call, for a name that begins with '-'
+    /// or holds a NUL character.
     CanBus(const std::string& name, int bitRate, VELMORA model);
     ~CanBus() override;
     CanBus(const CanBus&) = delete;

@@ -28,6 +28,33 @@ ifreq interfaceRequest(const std::string& name) {
     return ifr;
 }
 
+// The name as it can be shown in a message: short, and nothing that is not printable ASCII.
+std::string shownName(const std::string& name) {
+    constexpr std::size_t kShown = 32;
+    std::string shown;
+    for (std::size_t i = 0; i < name.size() && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        shown.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    }
+    return name.size() > kShown ? shown + "..." : shown;
+}
+
+// `ip` reads an argument beginning with '-' as an option, and the kernel ends a name at its
+// first NUL, so both would bring up some interface other than the one named: refused before
+// any system call.
+void checkInterfaceName(const std::string& name) {
+    const char* problem = nullptr;
+    if (!name.empty() && name.front() == '-') {
+        problem = "it begins with '-'";
+    } else if (name.find('\0') != std::string::npos) {
+        problem = "it contains a NUL character";
+    }
+    if (problem) {
+        throw std::invalid_argument("Invalid CAN interface name \"" + shownName(name) +
+                                    "\": " + problem);
+    }
+}
+
 }  // namespace
 
 ICanBus::~ICanBus() = default;
@@ -42,6 +69,7 @@ CanBus::CanBus(const std::string& name, int bitRate, VELMORA model,
 }
 
 void CanBus::open() {
+    checkInterfaceName(name_);
     socketFd_ = system_->openSocket(PF_CAN, SOCK_RAW, CAN_RAW);
     if (socketFd_ < 0) {
         socketFd_ = -1;
