@@ -25,6 +25,8 @@ using namespace std::chrono_literals;
 constexpr auto kSettleDeadline = 5s;
 constexpr auto kReplyDeadline = 2s;
 constexpr auto kPollPeriod = 100ms;
+// How long one fresh read waits for the hand's answers.
+constexpr auto kReadTimeout = 200ms;
 
 struct ModelInfo {
     const char* description;
@@ -124,6 +126,7 @@ class Demo {
         ok &= step("close (radians)", [&] { return moveToAngles(closePose()); });
         ok &= step("fingertips", [&] { return showFingertips(); });
         ok &= step("temperatures and faults", [&] { return showHealth(); });
+        ok &= step("unplugged", [&] { return unplugAndReplug(); });
         hand_.fingerMove(openPose());
         out_ << std::endl;
         return ok;
@@ -207,9 +210,10 @@ class Demo {
         out_ << "   target " << cells(model_, pose) << "   (0..255)\n";
         hand_.fingerMove(pose);
         const auto start = Clock::now();
-        // On a terminal the state is one line redrawn in place; elsewhere a line per poll.
+        // On a terminal the state is one line redrawn in place; elsewhere a line per poll. Each
+        // is a fresh reading: where the joints are now, never where they were told to go.
         const auto state = pollUntil<ByteVector>(
-            [&] { return hand_.getState(); }, [&](const ByteVector& s) { return reached(s, pose); },
+            [&] { return freshState(); }, [&](const ByteVector& s) { return reached(s, pose); },
             kSettleDeadline,
             [&](const ByteVector& s) {
                 out_ << (terminal_ ? "\r\033[K" : "") << "   state  " << cells(model_, s)
@@ -222,6 +226,7 @@ class Demo {
                  << std::chrono::duration<double>(Clock::now() - start).count() << " s\n"
                  << std::defaultfloat;
         }
+        showLink();
         return state.has_value();
     }
 
@@ -260,8 +265,15 @@ class Demo {
             }
             return true;
         };
-        const auto read =
-            pollUntil<RadianVector>([&] { return hand_.getStateArc(); }, close, kSettleDeadline);
+        const auto read = pollUntil<RadianVector>(
+            [&]() -> RadianVector {
+                try {
+                    return hand_.readStateArc(kReadTimeout);
+                } catch (const HandTimeoutException&) {
+                    return {};
+                }
+            },
+            close, kSettleDeadline);
         if (read) {
             showAngles("read   (rad)", *read);
         }
@@ -333,6 +345,51 @@ class Demo {
             "fault codes", [&] { return hand_.getFaultCode(); }, &faults);
         return ok && faults &&
                std::all_of(faults->begin(), faults->end(), [](std::uint8_t f) { return f == 0; });
+    }
+
+    // The joints from the hand's answers to this read; empty when it did not answer in time.
+    ByteVector freshState() {
+        try {
+            return hand_.readState(kReadTimeout);
+        } catch (const HandTimeoutException&) {
+            return {};
+        }
+    }
+
+    // What the library knows of the link: frames from the hand and the age of the last one.
+    void showLink() {
+        const hand::HandHealth health = hand_.health();
+        out_ << "   link   " << health.framesReceived << " frames from the hand";
+        if (health.lastFrameAge) {
+            out_ << ", last " << std::fixed << std::setprecision(1)
+                 << std::chrono::duration<double, std::milli>(*health.lastFrameAge).count()
+                 << " ms ago" << std::defaultfloat;
+        }
+        out_ << (health.channelUp ? "" : ", channel down") << "\n";
+    }
+
+    // The hand falls silent, as if its cable were pulled: a fresh read says so in time, and
+    // once it answers again the reads go on.
+    bool unplugAndReplug() {
+        simulated_.setSilent(true);
+        bool timedOut = false;
+        try {
+            hand_.readState(100ms);
+        } catch (const HandTimeoutException& e) {
+            timedOut = true;
+            out_ << "   silent hand: " << e.what() << "\n";
+        }
+        std::this_thread::sleep_for(kPollPeriod);
+        showLink();
+        simulated_.setSilent(false);
+        const auto back =
+            pollUntil<ByteVector>([&] { return freshState(); },
+                                  [](const ByteVector& s) { return !s.empty(); }, kReplyDeadline);
+        if (back) {
+            out_ << "   the hand answers again\n";
+            showLink();
+        }
+        return timedOut && back.has_value();
     }
 
     VELMORA model_;
