@@ -118,6 +118,29 @@ TEST_F(HandHealthTest, AReplyTooShortToFillTheReadingIsAskedForAgain) {
     EXPECT_EQ(read.get(), sequence(1, 10));
 }
 
+TEST_F(HandHealthTest, AHandThatOnlyEverCutsItsRepliesTimesOut) {
+    open();
+    std::atomic<bool> stop{false};
+    std::thread cutter([&] {
+        while (!stop) {
+            for (const ByteVector& request : peer.take(1, 20ms)) {
+                if (request.size() == 1)
+                    peer.reply({request[0], 1});  // at once, and always too short
+            }
+        }
+    });
+    try {
+        hand->readState(100ms);
+        ADD_FAILURE() << "cut replies made a reading";
+    } catch (const HandTimeoutException& e) {
+        // Usually "too short"; a last request whose answer is still on its way at the
+        // deadline is "missing" instead.
+        EXPECT_THAT(e.what(), ::testing::HasSubstr("from hand 0x27 within 100 ms"));
+    }
+    stop = true;
+    cutter.join();
+}
+
 TEST_F(HandHealthTest, SilentHandTimesOutNamingTheMissingReplies) {
     open();
     peer.reply({0x01, 1, 2, 3, 4, 5, 6});  // half of the positions, before the call

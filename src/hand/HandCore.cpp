@@ -166,6 +166,15 @@ ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout) 
         if (!values.empty() && (reading->values == 0 || values.size() == reading->values)) {
             return values;
         }
+        // A hand that answers at once with cut replies would otherwise be asked for ever.
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::string text = "No whole reply from hand " + hex(handId_) + " within " +
+                               std::to_string(timeout.count()) + " ms: too short";
+            for (std::size_t i = 0; i < reading->replies.size(); ++i) {
+                text += (i == 0 ? " " : ", ") + hex(reading->replies[i]);
+            }
+            throw HandTimeoutException(text);
+        }
     }
 }
 
