@@ -125,7 +125,10 @@ printf '#!/bin/sh\nexec "$@"\n' >"$job/bin/sudo"
 chmod 755 "$job/bin/sudo"
 {
   export -p | grep -Ev '^declare -x (SHLVL|PWD|OLDPWD|_)(=|$)' | sed 's/^declare -x/export/'
-  printf 'export PATH=%q:"$PATH" VELMORA_VM=1\n' "$job/bin"
+  # Terminals for programs that need one (tmux), on the guest's own devtmpfs; Unix sockets
+  # cannot be bound on the host's file system shared over 9p, so tmux keeps its socket there too.
+  printf 'mkdir -p /dev/pts && mount -t devpts -o ptmxmode=666 devpts /dev/pts 2>/dev/null\n'
+  printf 'export PATH=%q:"$PATH" VELMORA_VM=1 TMUX_TMPDIR=/dev\n' "$job/bin"
   printf 'cd %q || exit 125\n' "$PWD"
   printf 'exec'
   printf ' %q' "$@"
