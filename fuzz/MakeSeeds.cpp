@@ -13,6 +13,7 @@
 
 #include "FuzzInput.h"
 #include "velmora/HandFactory.h"
+#include "velmora/Protocol.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
 
@@ -52,22 +53,6 @@ class RecordingBus : public communication::ICanBus {
     std::vector<ByteVector> sent_;
 };
 
-std::size_t jointsOf(VELMORA model) {
-    switch (model) {
-        case KESTA:
-        case KESTA_ALT:
-            return 6;
-        case MARLO:
-            return 7;
-        case TOVIN:
-            return 10;
-        case RAVEL:
-            return 20;
-        default:
-            return 25;
-    }
-}
-
 void driveAndRead(hand::IHand& hand, VELMORA model) {
     const auto quietly = [](auto call) {
         try {
@@ -76,7 +61,8 @@ void driveAndRead(hand::IHand& hand, VELMORA model) {
         }
     };
     for (int round = 0; round < 3; ++round) {
-        hand.setJointPositions(ByteVector(jointsOf(model), static_cast<std::uint8_t>(80 * round)));
+        hand.setJointPositions(
+            ByteVector(protocol::jointCount(model), static_cast<std::uint8_t>(80 * round)));
         quietly([&] { hand.getCurrentStatus(); });
         quietly([&] { hand.getSpeed(); });
         quietly([&] { hand.getTorque(); });

@@ -50,7 +50,6 @@ std::string modelName(const ::testing::TestParamInfo<VELMORA>& info) {
 
 // Which readings each model has: the getter it mirrors, or nothing (refused).
 std::function<ByteVector(VelmoraApi&)> getterOf(VELMORA model, Reading what) {
-    const bool zenit = model == ZENIT || model == SABRE;
     switch (what) {
         case Reading::Positions:
             return [](VelmoraApi& a) { return a.getState(); };
@@ -69,7 +68,6 @@ std::function<ByteVector(VelmoraApi&)> getterOf(VELMORA model, Reading what) {
                 return nullptr;
             return [](VelmoraApi& a) { return a.getTemperature(); };
         case Reading::Faults:
-            (void)zenit;
             return [](VelmoraApi& a) { return a.getFaultCode(); };
     }
     return nullptr;
