@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "detail/ChannelLink.h"
@@ -123,6 +124,36 @@ TEST(ChannelLink, AnInterfaceThatComesBackIsBoundAgain) {
     c.bus->send({0x01}, 0x27, false);
     ::testing::internal::GetCapturedStdout();
     EXPECT_THAT(c.os->calls(), ::testing::Contains("write 11"));
+}
+
+TEST(ChannelLink, KernelDropTotalsBecomeACountThatSurvivesWrapAndANewSocket) {
+    Channel c;
+    EXPECT_EQ(c.os->dropCountSockets(), std::vector<int>{FakeCanSystem::kSocket});
+    CanMessage m;
+    const auto receiveWithTotal = [&](std::optional<std::uint32_t> total) {
+        if (total)
+            c.os->kernelDrops.push_back(*total);
+        c.os->pushFrame(FakeCanSystem::frame(0x27, {0x01}));
+        ASSERT_EQ(c.link->receive(m), Received::Frame);
+    };
+    receiveWithTotal(2);
+    receiveWithTotal(std::nullopt);  // the kernel attaches nothing: nothing changes
+    receiveWithTotal(9);
+    EXPECT_EQ(c.link->stats().drops, 9u);
+    receiveWithTotal(0xFFFFFFFEu);
+    receiveWithTotal(1);  // the total wrapped
+    EXPECT_EQ(c.link->stats().drops, std::uint64_t{0xFFFFFFFE} + 3);
+
+    // A new socket's total starts again from 0.
+    c.os->pushReadError(ENODEV);
+    c.os->failIndex = true;
+    EXPECT_EQ(c.link->receive(m), Received::Error);
+    c.os->nextSocket = 11;
+    c.os->failIndex = false;
+    EXPECT_EQ(c.link->receive(m), Received::Timeout);
+    EXPECT_EQ(c.os->dropCountSockets(), (std::vector<int>{FakeCanSystem::kSocket, 11}));
+    receiveWithTotal(4);
+    EXPECT_EQ(c.link->stats().drops, std::uint64_t{0xFFFFFFFE} + 7);
 }
 
 TEST(ChannelLink, AnInterfaceSetDownWaitsUntilItIsUpAgain) {

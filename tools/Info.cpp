@@ -174,9 +174,10 @@ int runInfo(const HandOptions& options, Io& io) {
         io.out << std::left << std::setw(13) << (key + ":") << value << "\n";
 
     io.out << "health:      " << health.framesReceived << " frames received, "
-           << health.framesIgnored << " ignored, " << health.sendFailures << " send failures, "
-           << health.receiveErrors << " receive errors, " << health.reconnects
-           << " reconnects, channel " << (health.channelUp ? "up" : "down");
+           << health.framesIgnored << " ignored, " << health.framesDropped << " dropped, "
+           << health.sendFailures << " send failures, " << health.receiveErrors
+           << " receive errors, " << health.reconnects << " reconnects, channel "
+           << (health.channelUp ? "up" : "down");
     if (health.lastFrameAge) {
         io.out << ", last frame " << std::fixed << std::setprecision(1)
                << std::chrono::duration<double, std::milli>(*health.lastFrameAge).count()

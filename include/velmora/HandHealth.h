@@ -25,6 +25,10 @@ struct HandHealth {
     bool channelUp = true;
     /// Times the channel was opened again after its interface went away and came back.
     std::uint64_t reconnects = 0;
+    /// Frames lost before the receive thread could read them, because the channel's receive
+    /// queue was full (a flooded bus, or a receive thread held up). SocketCAN reports them;
+    /// on a channel that cannot tell, it stays 0.
+    std::uint64_t framesDropped = 0;
 };
 
 /// The kinds of state a hand reports, for IHand::readFresh.

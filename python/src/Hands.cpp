@@ -91,7 +91,7 @@ std::string healthText(const hand::HandHealth& h) {
         text << "None";
     }
     text << ", channel_up=" << (h.channelUp ? "True" : "False") << ", reconnects=" << h.reconnects
-         << ")";
+         << ", frames_dropped=" << h.framesDropped << ")";
     return text.str();
 }
 
@@ -106,6 +106,7 @@ void bindHealth(py::module_& m) {
         .def_readonly("last_frame_age", &hand::HandHealth::lastFrameAge)
         .def_readonly("channel_up", &hand::HandHealth::channelUp)
         .def_readonly("reconnects", &hand::HandHealth::reconnects)
+        .def_readonly("frames_dropped", &hand::HandHealth::framesDropped)
         .def("__repr__", &healthText);
 }
 

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -225,6 +226,8 @@ class CanBusLink final : public ChannelLink {
         if (wakeFd_ < 0) {
             throw std::runtime_error("Failed to create CAN wake event");
         }
+        // Without it (an old kernel) the channel works the same, only blind to its drops.
+        bus.system_->enableDropCount(bus.socketFd_);
     }
 
     ~CanBusLink() override { bus_.system_->closeSocket(wakeFd_); }
@@ -252,7 +255,15 @@ class CanBusLink final : public ChannelLink {
         }
         can_frame frame;
         std::memset(&frame, 0, sizeof frame);
-        if (bus_.system_->readFrame(bus_.socketFd_, frame) == static_cast<ssize_t>(sizeof frame)) {
+        std::uint32_t kernelDrops = 0;
+        bool dropsReported = false;
+        if (bus_.system_->receiveFrame(bus_.socketFd_, frame, kernelDrops, dropsReported) ==
+            static_cast<ssize_t>(sizeof frame)) {
+            if (dropsReported) {
+                // Unsigned difference: the kernel's total wraps at 2^32.
+                drops_ += static_cast<std::uint32_t>(kernelDrops - lastKernelDrops_);
+                lastKernelDrops_ = kernelDrops;
+            }
             out.id = frame.can_id;
             out.len = std::min<std::uint8_t>(frame.can_dlc, CAN_MAX_DLEN);
             std::copy_n(frame.data, out.len, out.data.begin());
@@ -278,6 +289,7 @@ class CanBusLink final : public ChannelLink {
         stats.sendFailures = bus_.sendFailures_;
         stats.receiveErrors = bus_.receiveErrors_;
         stats.reconnects = bus_.reconnects_;
+        stats.drops = drops_;
         stats.up = bus_.up_;
         return stats;
     }
@@ -333,6 +345,7 @@ class CanBusLink final : public ChannelLink {
             bus_.system_->closeSocket(fd);
             return;
         }
+        bus_.system_->enableDropCount(fd);
         int old = -1;
         {
             std::lock_guard<std::mutex> lock(bus_.sendMutex_);
@@ -340,6 +353,7 @@ class CanBusLink final : public ChannelLink {
             bus_.socketFd_ = fd;
         }
         bus_.system_->closeSocket(old);
+        lastKernelDrops_ = 0;
         bus_.interfaceIndex_ = index;
         ++bus_.reconnects_;
         bus_.up_ = true;
@@ -347,6 +361,10 @@ class CanBusLink final : public ChannelLink {
 
     CanBus& bus_;
     const int wakeFd_;
+    // The kernel's drop total of the current socket as last reported; read and written by the
+    // receive thread only.
+    std::uint32_t lastKernelDrops_ = 0;
+    std::atomic<std::uint64_t> drops_{0};
 };
 
 std::unique_ptr<ChannelLink> CanBusAccess::link(CanBus& bus) {

@@ -4,10 +4,13 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <thread>
 
 #include "detail/CanSystem.h"
@@ -36,6 +39,33 @@ class PosixCanSystem final : public CanSystem {
     }
     ssize_t readFrame(int fd, can_frame& frame) override {
         return ::read(fd, &frame, sizeof frame);
+    }
+    int enableDropCount(int fd) override {
+        const int on = 1;
+        return ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    }
+    ssize_t receiveFrame(int fd, can_frame& frame, std::uint32_t& drops,
+                         bool& dropsReported) override {
+        iovec data{&frame, sizeof frame};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(std::uint32_t))];
+        msghdr message{};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(fd, &message, 0);
+        dropsReported = false;
+        if (got < 0) {
+            return got;
+        }
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL &&
+                c->cmsg_len >= CMSG_LEN(sizeof drops)) {
+                std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+                dropsReported = true;
+            }
+        }
+        return got;
     }
     ssize_t writeFrame(int fd, const can_frame& frame) override {
         return ::write(fd, &frame, sizeof frame);

@@ -225,7 +225,11 @@ class VirtualBusLink final : public ChannelLink {
         return endpoint_.woken() ? Received::Woken : Received::Timeout;
     }
     void wake() override { endpoint_.wake(); }
-    ChannelStats stats() const override { return {}; }
+    ChannelStats stats() const override {
+        ChannelStats stats;
+        stats.drops = endpoint_.dropped();
+        return stats;
+    }
     void setHandVersion(float version) override { handVersion_ = version; }
 
   private:

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,13 @@ class CanSystem {
     /// SO_RCVTIMEO at socket level.
     virtual int setReceiveTimeout(int fd, const timeval& timeout) = 0;
     virtual ssize_t readFrame(int fd, can_frame& frame) = 0;
+    /// SO_RXQ_OVFL: every later receiveFrame reports how many frames the kernel dropped on
+    /// this socket because its receive buffer was full.
+    virtual int enableDropCount(int fd) = 0;
+    /// Reads one frame as readFrame does; when the kernel attached its drop count (a running
+    /// total for the socket, which wraps at 2^32), puts it in `drops` and sets `dropsReported`.
+    virtual ssize_t receiveFrame(int fd, can_frame& frame, std::uint32_t& drops,
+                                 bool& dropsReported) = 0;
     virtual ssize_t writeFrame(int fd, const can_frame& frame) = 0;
     virtual int closeSocket(int fd) = 0;
     /// Runs argv[0] (looked up on PATH) with the given arguments, no shell involved, standard

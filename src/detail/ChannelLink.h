@@ -24,6 +24,9 @@ struct ChannelStats {
     std::uint64_t sendFailures = 0;
     std::uint64_t receiveErrors = 0;
     std::uint64_t reconnects = 0;
+    /// Frames lost before the receive thread read them (the kernel's or the virtual bus's
+    /// receive queue was full).
+    std::uint64_t drops = 0;
     bool up = true;
 };
 

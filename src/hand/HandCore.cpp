@@ -194,6 +194,7 @@ HandHealth HandCore::health() const {
     health.receiveErrors = stats.receiveErrors;
     health.channelUp = stats.up;
     health.reconnects = stats.reconnects;
+    health.framesDropped = stats.drops;
     if (const std::int64_t last = lastFrameNs_; last != 0) {
         health.lastFrameAge = std::chrono::nanoseconds(nowNs() - last);
     }

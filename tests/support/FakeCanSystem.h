@@ -94,6 +94,30 @@ class FakeCanSystem : public communication::detail::CanSystem {
         framesToRead.pop_front();
         return sizeof frame;
     }
+    int enableDropCount(int fd) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropCountSockets_.push_back(fd);
+        return 0;
+    }
+    /// As readFrame; reports the next of kernelDrops when there is one.
+    ssize_t receiveFrame(int fd, can_frame& frame, std::uint32_t& drops,
+                         bool& dropsReported) override {
+        const ssize_t got = readFrame(fd, frame);
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropsReported = got > 0 && !kernelDrops.empty();
+        if (dropsReported) {
+            drops = kernelDrops.front();
+            kernelDrops.pop_front();
+        }
+        return got;
+    }
+    /// Sockets SO_RXQ_OVFL was set on, in order.
+    std::vector<int> dropCountSockets() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return dropCountSockets_;
+    }
+    std::deque<std::uint32_t> kernelDrops;  ///< the kernel's drop total with each frame read
+
     ssize_t writeFrame(int fd, const can_frame& frame) override {
         log("write " + std::to_string(fd));
         std::lock_guard<std::mutex> lock(mutex_);
@@ -189,6 +213,8 @@ class FakeCanSystem : public communication::detail::CanSystem {
     }
 
   private:
+    std::vector<int> dropCountSockets_;
+
     void log(const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(line);

@@ -268,6 +268,7 @@ class HandLink {
         KeyValues v;
         v.emplace_back("frames received", std::to_string(health.framesReceived));
         v.emplace_back("frames ignored", std::to_string(health.framesIgnored));
+        v.emplace_back("frames dropped", std::to_string(health.framesDropped));
         v.emplace_back("send failures", std::to_string(health.sendFailures));
         v.emplace_back("receive errors", std::to_string(health.receiveErrors));
         v.emplace_back("reconnects", std::to_string(health.reconnects));
