@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -158,8 +159,10 @@ void RawSocket::send(std::uint32_t id, const ByteVector& data) {
     can_frame frame;
     std::memset(&frame, 0, sizeof frame);
     frame.can_id = id;
+    if (data.size() > sizeof frame.data)
+        throw std::invalid_argument("a CAN frame holds at most 8 bytes");
     frame.can_dlc = static_cast<std::uint8_t>(data.size());
-    std::memcpy(frame.data, data.data(), data.size());
+    std::copy(data.begin(), data.end(), frame.data);
     if (::write(fd_, &frame, sizeof frame) != static_cast<ssize_t>(sizeof frame))
         throw std::runtime_error("the test's marker frame was not sent");
 }
