@@ -88,6 +88,8 @@ struct Command {
     const char* unit;
 };
 
+/// Finger 0's fingertip matrix code, the same on every model; finger f's is kMatrixCode + f.
+inline constexpr std::uint8_t kMatrixCode = 0xB1;
 /// The matrix codes take a second byte on a matrix read; the hand answers with rows.
 inline constexpr std::uint8_t kMatrixReadByte = 0xC6;
 inline constexpr std::size_t kSlotsPerFinger = 6;
@@ -126,7 +128,7 @@ constexpr Command writeOnly(std::uint8_t code, const char* name, Quantity q, Pay
     return {code, name, q, false, none(), write, ""};
 }
 constexpr Command matrix(std::uint8_t finger) {
-    return {static_cast<std::uint8_t>(0xB1 + finger),
+    return {static_cast<std::uint8_t>(kMatrixCode + finger),
             "fingertip matrix",
             Quantity::Matrix,
             true,

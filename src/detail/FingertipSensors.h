@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "velmora/Protocol.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
@@ -51,7 +52,9 @@ class FingertipSensors {
     /// the rest of the hand object's life.
     void reshapeToSummary();
 
-    static bool isMatrixCode(std::uint8_t code) { return code >= 0xB1 && code <= 0xB5; }
+    static bool isMatrixCode(std::uint8_t code) {
+        return code >= protocol::kMatrixCode && code < protocol::kMatrixCode + kFingers;
+    }
     /// The five matrix read requests, finger 0 to 4.
     static std::vector<ByteVector> matrixRequests();
 

@@ -17,6 +17,7 @@
 #include "detail/ReplyCaches.h"
 #include "velmora/CanBus.h"
 #include "velmora/IHand.h"
+#include "velmora/Protocol.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
@@ -56,6 +57,15 @@ class HandCore {
 
     /// Request codes of the one-row summary sensors, finger 0 to 4.
     using SummaryCodes = std::array<std::uint8_t, FingertipSensors::kFingers>;
+    /// The model's finger summary codes, from its command table.
+    static constexpr SummaryCodes summaryCodes(VELMORA model) {
+        using protocol::Quantity;
+        return {protocol::codeOf(model, Quantity::FingerSummary, 0),
+                protocol::codeOf(model, Quantity::FingerSummary, 1),
+                protocol::codeOf(model, Quantity::FingerSummary, 2),
+                protocol::codeOf(model, Quantity::FingerSummary, 3),
+                protocol::codeOf(model, Quantity::FingerSummary, 4)};
+    }
     /// Sends the summary requests and gives the force data its one-row shape.
     void requestSummaries(const SummaryCodes& codes);
     /// Stores a summary reply when its code is one of `codes`; false for any other code.
@@ -129,6 +139,18 @@ class HandCoreAccess {
 /// when given), and the values of their replies joined in that order.
 FreshReading joinedReading(HandCore& core, std::vector<std::uint8_t> codes, std::size_t values = 0,
                            std::function<bool()> sendWhen = {});
+
+/// True when the model's command `code` carries joints [first, first + count) of the command
+/// order: what a model that splits the joints over several frames relies on.
+constexpr bool carriesJoints(VELMORA model, std::uint8_t code, std::size_t first,
+                             std::size_t count) {
+    const protocol::Command* c = protocol::find(model, code);
+    if (c == nullptr) {
+        return false;
+    }
+    const protocol::Payload& p = c->write.layout == protocol::Layout::Joints ? c->write : c->reply;
+    return p.layout == protocol::Layout::Joints && p.first == first && p.count == count;
+}
 
 /// A frame: the command code followed by the values in [first, last).
 ByteVector commandFrame(std::uint8_t code, ByteVector::const_iterator first,

@@ -78,10 +78,32 @@ void FingertipSensors::reshapeToSummary() {
     }
 }
 
+namespace {
+
+// Every model's table must hold the five matrix codes from kMatrixCode on, finger 0 first: the
+// sensors route and request them as one range.
+constexpr bool matrixCodesInTable(VELMORA model) {
+    for (std::size_t finger = 0; finger < FingertipSensors::kFingers; ++finger) {
+        if (protocol::codeOf(model, protocol::Quantity::Matrix, finger) !=
+            protocol::kMatrixCode + finger) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(matrixCodesInTable(KESTA) && matrixCodesInTable(MARLO) && matrixCodesInTable(TOVIN) &&
+                  matrixCodesInTable(RAVEL) && matrixCodesInTable(ZENIT),
+              "the fingertip matrix codes are not one range from kMatrixCode in every table");
+static_assert(TOUCH_PAGE_REQ == protocol::kMatrixReadByte,
+              "TOUCH_PAGE_REQ is not the table's matrix read byte");
+
+}  // namespace
+
 std::vector<ByteVector> FingertipSensors::matrixRequests() {
     std::vector<ByteVector> requests;
-    for (std::uint8_t code = 0xB1; code <= 0xB5; ++code) {
-        requests.push_back({code, TOUCH_PAGE_REQ});
+    for (std::size_t finger = 0; finger < kFingers; ++finger) {
+        requests.push_back(
+            {static_cast<std::uint8_t>(protocol::kMatrixCode + finger), protocol::kMatrixReadByte});
     }
     return requests;
 }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "detail/HandCore.h"
+#include "velmora/Protocol.h"
 #include "velmora/RangeToArc.h"
 
 namespace velmora {
@@ -14,22 +15,23 @@ namespace hand {
 
 namespace {
 
-// Command codes of the 6-actuator hand. A request is the code alone; the hand answers with a
-// frame of the same code.
-constexpr std::uint8_t kPositions = 0x01;
-constexpr std::uint8_t kTorques = 0x02;
-constexpr std::uint8_t kSpeeds = 0x05;
-constexpr std::uint8_t kAccelerations = 0x07;
-constexpr std::uint8_t kTemperatures = 0x33;
-constexpr std::uint8_t kFaults = 0x35;
-constexpr std::uint8_t kReHome = 0x38;
-constexpr std::uint8_t kClearFaults = 0x83;
-constexpr std::uint8_t kSerialNumber = 0xC0;
-constexpr std::uint8_t kHardwareVersion = 0xC1;
-constexpr std::uint8_t kSoftwareVersion = 0xC2;
-constexpr std::uint8_t kMechanicalVersion = 0xC4;
-constexpr std::uint8_t kFactoryReset = 0xCE;
-constexpr std::uint8_t kSaveParameters = 0xCF;
+// Command codes of the 6-actuator hand, from its command table. A request is the code alone;
+// the hand answers with a frame of the same code.
+using protocol::Quantity;
+constexpr std::uint8_t kPositions = protocol::codeOf(KESTA, Quantity::Positions);
+constexpr std::uint8_t kTorques = protocol::codeOf(KESTA, Quantity::Torques);
+constexpr std::uint8_t kSpeeds = protocol::codeOf(KESTA, Quantity::Speeds);
+constexpr std::uint8_t kAccelerations = protocol::codeOf(KESTA, Quantity::Accelerations);
+constexpr std::uint8_t kTemperatures = protocol::codeOf(KESTA, Quantity::Temperatures);
+constexpr std::uint8_t kFaults = protocol::codeOf(KESTA, Quantity::Faults);
+constexpr std::uint8_t kReHome = protocol::codeOf(KESTA, Quantity::ReHome);
+constexpr std::uint8_t kClearFaults = protocol::codeOf(KESTA, Quantity::ClearFaults);
+constexpr std::uint8_t kSerialNumber = protocol::codeOf(KESTA, Quantity::Serial);
+constexpr std::uint8_t kHardwareVersion = protocol::codeOf(KESTA, Quantity::HardwareVersion);
+constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(KESTA, Quantity::SoftwareVersion);
+constexpr std::uint8_t kMechanicalVersion = protocol::codeOf(KESTA, Quantity::MechanicalVersion);
+constexpr std::uint8_t kFactoryReset = protocol::codeOf(KESTA, Quantity::FactoryReset);
+constexpr std::uint8_t kSaveParameters = protocol::codeOf(KESTA, Quantity::SaveParameters);
 
 constexpr std::uint8_t kStateCodes[] = {kPositions,     kTorques,      kSpeeds,
                                         kAccelerations, kTemperatures, kFaults};

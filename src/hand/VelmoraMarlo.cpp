@@ -3,27 +3,31 @@
 #include <thread>
 
 #include "detail/HandCore.h"
+#include "velmora/Protocol.h"
 
 namespace velmora {
 namespace hand {
 
 namespace {
 
-// Command codes of the 7-joint hand. A request is the code alone; the hand answers with a frame
-// of the same code.
-constexpr std::uint8_t kPositions = 0x01;
-constexpr std::uint8_t kTorques = 0x02;
-constexpr std::uint8_t kSpeeds = 0x05;
-constexpr std::uint8_t kNormalForce = 0x20;
-constexpr std::uint8_t kTangentialForce = 0x21;
-constexpr std::uint8_t kTangentialDirection = 0x22;
-constexpr std::uint8_t kApproach = 0x23;
-constexpr detail::HandCore::SummaryCodes kSummaryCodes = {0x28, 0x29, 0x30, 0x31, 0x32};
-constexpr std::uint8_t kTemperatures = 0x33;
-constexpr std::uint8_t kFaults = 0x35;
-constexpr std::uint8_t kVersion = 0x64;
-constexpr std::uint8_t kSensorKind = 0xB0;
-constexpr std::uint8_t kSensorProbe = 0xB1;
+// Command codes of the 7-joint hand, from its command table. A request is the code alone; the
+// hand answers with a frame of the same code.
+using protocol::Quantity;
+constexpr std::uint8_t kPositions = protocol::codeOf(MARLO, Quantity::Positions);
+constexpr std::uint8_t kTorques = protocol::codeOf(MARLO, Quantity::Torques);
+constexpr std::uint8_t kSpeeds = protocol::codeOf(MARLO, Quantity::Speeds);
+constexpr std::uint8_t kNormalForce = protocol::codeOf(MARLO, Quantity::NormalForce);
+constexpr std::uint8_t kTangentialForce = protocol::codeOf(MARLO, Quantity::TangentialForce);
+constexpr std::uint8_t kTangentialDirection =
+    protocol::codeOf(MARLO, Quantity::TangentialDirection);
+constexpr std::uint8_t kApproach = protocol::codeOf(MARLO, Quantity::Approach);
+constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summaryCodes(MARLO);
+constexpr std::uint8_t kTemperatures = protocol::codeOf(MARLO, Quantity::Temperatures);
+constexpr std::uint8_t kFaults = protocol::codeOf(MARLO, Quantity::Faults);
+constexpr std::uint8_t kVersion = protocol::codeOf(MARLO, Quantity::Version);
+constexpr std::uint8_t kSensorKind = protocol::codeOf(MARLO, Quantity::SensorKind);
+// Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
+constexpr std::uint8_t kSensorProbe = protocol::codeOf(MARLO, Quantity::Matrix, 0);
 
 constexpr std::size_t kJoints = 7;
 constexpr int kModelKey = 7;

@@ -4,39 +4,48 @@
 #include <thread>
 
 #include "detail/HandCore.h"
+#include "velmora/Protocol.h"
 
 namespace velmora {
 namespace hand {
 
 namespace {
 
-// Command codes of the 20-joint hand. A request is the code alone; the hand answers with a
-// frame of the same code.
-constexpr std::uint8_t kPositions0to4 = 0x01;
-constexpr std::uint8_t kPositions5to9 = 0x02;
-constexpr std::uint8_t kPositions10to14 = 0x03;
-constexpr std::uint8_t kPositions15to19 = 0x04;
-constexpr std::uint8_t kSpeeds = 0x05;
-constexpr std::uint8_t kCurrents = 0x06;
-constexpr std::uint8_t kFaults = 0x07;
-constexpr std::uint8_t kRotorLocks = 0x08;
-constexpr std::uint8_t kNormalForce = 0x20;
-constexpr std::uint8_t kTangentialForce = 0x21;
-constexpr std::uint8_t kTangentialDirection = 0x22;
-constexpr std::uint8_t kApproach = 0x23;
-constexpr detail::HandCore::SummaryCodes kSummaryCodes = {0x30, 0x31, 0x32, 0x33, 0x34};
-constexpr std::uint8_t kSensorKind = 0xB0;
-constexpr std::uint8_t kSensorProbe = 0xB1;
-constexpr std::uint8_t kUid = 0xC0;
-constexpr std::uint8_t kHardwareVersion = 0xC1;
-constexpr std::uint8_t kSoftwareVersion = 0xC2;
-constexpr std::uint8_t kDirection = 0xC3;
+// Command codes of the 20-joint hand, from its command table. A request is the code alone; the
+// hand answers with a frame of the same code.
+using protocol::Quantity;
+constexpr std::uint8_t kPositions0to4 = protocol::codeOf(RAVEL, Quantity::Positions, 0);
+constexpr std::uint8_t kPositions5to9 = protocol::codeOf(RAVEL, Quantity::Positions, 1);
+constexpr std::uint8_t kPositions10to14 = protocol::codeOf(RAVEL, Quantity::Positions, 2);
+constexpr std::uint8_t kPositions15to19 = protocol::codeOf(RAVEL, Quantity::Positions, 3);
+constexpr std::uint8_t kSpeeds = protocol::codeOf(RAVEL, Quantity::Speeds);
+constexpr std::uint8_t kCurrents = protocol::codeOf(RAVEL, Quantity::Currents);
+constexpr std::uint8_t kFaults = protocol::codeOf(RAVEL, Quantity::Faults);
+constexpr std::uint8_t kRotorLocks = protocol::codeOf(RAVEL, Quantity::RotorLocks);
+constexpr std::uint8_t kNormalForce = protocol::codeOf(RAVEL, Quantity::NormalForce);
+constexpr std::uint8_t kTangentialForce = protocol::codeOf(RAVEL, Quantity::TangentialForce);
+constexpr std::uint8_t kTangentialDirection =
+    protocol::codeOf(RAVEL, Quantity::TangentialDirection);
+constexpr std::uint8_t kApproach = protocol::codeOf(RAVEL, Quantity::Approach);
+constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summaryCodes(RAVEL);
+constexpr std::uint8_t kSensorKind = protocol::codeOf(RAVEL, Quantity::SensorKind);
+// Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
+constexpr std::uint8_t kSensorProbe = protocol::codeOf(RAVEL, Quantity::Matrix, 0);
+constexpr std::uint8_t kUid = protocol::codeOf(RAVEL, Quantity::Uid);
+constexpr std::uint8_t kHardwareVersion = protocol::codeOf(RAVEL, Quantity::HardwareVersion);
+constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(RAVEL, Quantity::SoftwareVersion);
+constexpr std::uint8_t kDirection = protocol::codeOf(RAVEL, Quantity::HandId);
 
 // Sensors that answer one request per finger with a single summary row.
 constexpr std::uint8_t kSummarySensors = 1;
 
 constexpr std::size_t kJoints = 20;
 constexpr std::size_t kJointsPerFrame = 5;
+static_assert(detail::carriesJoints(RAVEL, kPositions0to4, 0, kJointsPerFrame) &&
+                  detail::carriesJoints(RAVEL, kPositions5to9, 5, kJointsPerFrame) &&
+                  detail::carriesJoints(RAVEL, kPositions10to14, 10, kJointsPerFrame) &&
+                  detail::carriesJoints(RAVEL, kPositions15to19, 15, kJointsPerFrame),
+              "the 20-joint hand's position frames split the joints unlike its command table");
 constexpr int kModelKey = 20;
 
 }  // namespace

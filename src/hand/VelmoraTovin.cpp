@@ -4,35 +4,50 @@
 
 #include "detail/HandCore.h"
 #include "velmora/CanBus.h"
+#include "velmora/Protocol.h"
 
 namespace velmora {
 namespace hand {
 
 namespace {
 
-// Command codes of the 10-joint hand. A request is the code alone; the hand answers with a
-// frame of the same code.
-constexpr std::uint8_t kPositions0to5 = 0x01;
-constexpr std::uint8_t kTorques0to4 = 0x02;
-constexpr std::uint8_t kTorques5to9 = 0x03;
-constexpr std::uint8_t kPositions6to9 = 0x04;
-constexpr std::uint8_t kSpeeds0to4 = 0x05;
-constexpr std::uint8_t kSpeeds5to9 = 0x06;
-constexpr std::uint8_t kAllStatus = 0x09;
-constexpr std::uint8_t kNormalForce = 0x20;
-constexpr std::uint8_t kTangentialForce = 0x21;
-constexpr std::uint8_t kTangentialDirection = 0x22;
-constexpr std::uint8_t kApproach = 0x23;
-constexpr detail::HandCore::SummaryCodes kSummaryCodes = {0x28, 0x29, 0x30, 0x31, 0x32};
-constexpr std::uint8_t kTemperaturesA = 0x33;
-constexpr std::uint8_t kTemperaturesB = 0x34;
-constexpr std::uint8_t kFaultsA = 0x35;
-constexpr std::uint8_t kFaultsB = 0x36;
-constexpr std::uint8_t kVersion = 0x64;
-constexpr std::uint8_t kSensorKind = 0xB0;
-constexpr std::uint8_t kSensorProbe = 0xB1;
+// Command codes of the 10-joint hand, from its command table. A request is the code alone; the
+// hand answers with a frame of the same code.
+using protocol::Quantity;
+constexpr std::uint8_t kPositions0to5 = protocol::codeOf(TOVIN, Quantity::Positions, 0);
+constexpr std::uint8_t kTorques0to4 = protocol::codeOf(TOVIN, Quantity::Torques, 0);
+constexpr std::uint8_t kTorques5to9 = protocol::codeOf(TOVIN, Quantity::Torques, 1);
+constexpr std::uint8_t kPositions6to9 = protocol::codeOf(TOVIN, Quantity::Positions, 1);
+constexpr std::uint8_t kSpeeds0to4 = protocol::codeOf(TOVIN, Quantity::Speeds, 0);
+constexpr std::uint8_t kSpeeds5to9 = protocol::codeOf(TOVIN, Quantity::Speeds, 1);
+constexpr std::uint8_t kAllStatus = protocol::codeOf(TOVIN, Quantity::AllStatus);
+constexpr std::uint8_t kNormalForce = protocol::codeOf(TOVIN, Quantity::NormalForce);
+constexpr std::uint8_t kTangentialForce = protocol::codeOf(TOVIN, Quantity::TangentialForce);
+constexpr std::uint8_t kTangentialDirection =
+    protocol::codeOf(TOVIN, Quantity::TangentialDirection);
+constexpr std::uint8_t kApproach = protocol::codeOf(TOVIN, Quantity::Approach);
+constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summaryCodes(TOVIN);
+constexpr std::uint8_t kTemperaturesA = protocol::codeOf(TOVIN, Quantity::Temperatures, 0);
+constexpr std::uint8_t kTemperaturesB = protocol::codeOf(TOVIN, Quantity::Temperatures, 1);
+constexpr std::uint8_t kFaultsA = protocol::codeOf(TOVIN, Quantity::Faults, 0);
+constexpr std::uint8_t kFaultsB = protocol::codeOf(TOVIN, Quantity::Faults, 1);
+constexpr std::uint8_t kVersion = protocol::codeOf(TOVIN, Quantity::Version);
+constexpr std::uint8_t kSensorKind = protocol::codeOf(TOVIN, Quantity::SensorKind);
+// Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
+constexpr std::uint8_t kSensorProbe = protocol::codeOf(TOVIN, Quantity::Matrix, 0);
 
 constexpr std::size_t kJoints = 10;
+static_assert(detail::carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
+                  detail::carriesJoints(TOVIN, kPositions6to9, 6, 4) &&
+                  detail::carriesJoints(TOVIN, kTorques0to4, 0, 5) &&
+                  detail::carriesJoints(TOVIN, kTorques5to9, 5, 5) &&
+                  detail::carriesJoints(TOVIN, kSpeeds0to4, 0, 5) &&
+                  detail::carriesJoints(TOVIN, kSpeeds5to9, 5, 5) &&
+                  detail::carriesJoints(TOVIN, kTemperaturesA, 0, 5) &&
+                  detail::carriesJoints(TOVIN, kTemperaturesB, 5, 5) &&
+                  detail::carriesJoints(TOVIN, kFaultsA, 0, 5) &&
+                  detail::carriesJoints(TOVIN, kFaultsB, 5, 5),
+              "the 10-joint hand's frames split the joints unlike its command table");
 constexpr int kModelKey = 10;
 
 // Firmware above 1.4 answers state requests; older firmware reports on its own.

@@ -1,56 +1,69 @@
 #include "velmora/VelmoraZenit.h"
 
-#include <array>
 #include <sstream>
 #include <thread>
 
 #include "detail/HandCore.h"
+#include "velmora/Protocol.h"
 
 namespace velmora {
 namespace hand {
 
 namespace {
 
-// Command codes of the 25-joint hand. A request is the code alone; the hand answers with a frame
-// of the same code. Each joint-state family has one code per finger, thumb first.
-constexpr std::uint8_t kPositions = 0x41;     // to 0x45
-constexpr std::uint8_t kSpeeds = 0x49;        // to 0x4D
-constexpr std::uint8_t kTorques = 0x51;       // to 0x55
-constexpr std::uint8_t kFaults = 0x59;        // to 0x5D
-constexpr std::uint8_t kTemperatures = 0x61;  // to 0x65
-constexpr std::uint8_t kMotorSwitch = 0x85;
-constexpr std::uint8_t kNormalForce = 0x90;
-constexpr std::uint8_t kTangentialForce = 0x91;
-constexpr std::uint8_t kTangentialDirection = 0x92;
-constexpr std::uint8_t kApproach = 0x93;
-constexpr std::uint8_t kThumbForce = 0x98;  // to 0x9C, little finger last
-constexpr std::uint8_t kSensorKind = 0xB0;
-constexpr std::uint8_t kSensorProbe = 0xB1;
-constexpr std::uint8_t kUid = 0xC0;
-constexpr std::uint8_t kSoftwareVersion = 0xC1;
-constexpr std::uint8_t kHardwareVersion = 0xC2;
-constexpr std::uint8_t kCommId = 0xC3;
-constexpr std::uint8_t kFactoryReset = 0xCE;
-constexpr std::uint8_t kSaveParameter = 0xCF;
+// Command codes of the 25-joint hand, from its command table. A request is the code alone; the
+// hand answers with a frame of the same code. Each joint-state family, and the finger forces,
+// has one code per finger, thumb first; the code of finger f is the family's first code + f.
+using protocol::Quantity;
+constexpr std::uint8_t kPositions = protocol::codeOf(ZENIT, Quantity::Positions);
+constexpr std::uint8_t kSpeeds = protocol::codeOf(ZENIT, Quantity::Speeds);
+constexpr std::uint8_t kTorques = protocol::codeOf(ZENIT, Quantity::Torques);
+constexpr std::uint8_t kFaults = protocol::codeOf(ZENIT, Quantity::Faults);
+constexpr std::uint8_t kTemperatures = protocol::codeOf(ZENIT, Quantity::Temperatures);
+constexpr std::uint8_t kMotorSwitch = protocol::codeOf(ZENIT, Quantity::MotorSwitch);
+constexpr std::uint8_t kNormalForce = protocol::codeOf(ZENIT, Quantity::NormalForce);
+constexpr std::uint8_t kTangentialForce = protocol::codeOf(ZENIT, Quantity::TangentialForce);
+constexpr std::uint8_t kTangentialDirection =
+    protocol::codeOf(ZENIT, Quantity::TangentialDirection);
+constexpr std::uint8_t kApproach = protocol::codeOf(ZENIT, Quantity::Approach);
+constexpr std::uint8_t kThumbForce = protocol::codeOf(ZENIT, Quantity::FingerForce);
+constexpr std::uint8_t kSensorKind = protocol::codeOf(ZENIT, Quantity::SensorKind);
+// Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
+constexpr std::uint8_t kSensorProbe = protocol::codeOf(ZENIT, Quantity::Matrix, 0);
+constexpr std::uint8_t kUid = protocol::codeOf(ZENIT, Quantity::Uid);
+constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(ZENIT, Quantity::SoftwareVersion);
+constexpr std::uint8_t kHardwareVersion = protocol::codeOf(ZENIT, Quantity::HardwareVersion);
+constexpr std::uint8_t kCommId = protocol::codeOf(ZENIT, Quantity::HandId);
+constexpr std::uint8_t kFactoryReset = protocol::codeOf(ZENIT, Quantity::FactoryReset);
+constexpr std::uint8_t kSaveParameter = protocol::codeOf(ZENIT, Quantity::SaveParameters);
 
 constexpr std::size_t kFingers = 5;
 constexpr std::size_t kJoints = 25;
-constexpr std::size_t kSlotsPerFinger = 6;
+constexpr std::size_t kSlotsPerFinger = protocol::kSlotsPerFinger;
 constexpr std::size_t kSlots = kFingers * kSlotsPerFinger;
 constexpr std::size_t kGroup = 5;  // speeds and torques: five joints per frame
 // One finger's 12 matrix rows of 6 bytes.
 constexpr std::size_t kFingerForceBytes = 72;
 
+// The model reaches a family's codes as its first code + finger.
+constexpr bool consecutiveFamily(Quantity q) {
+    for (std::size_t finger = 1; finger < kFingers; ++finger) {
+        if (protocol::codeOf(ZENIT, q, finger) != protocol::codeOf(ZENIT, q) + finger) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(consecutiveFamily(Quantity::Positions) && consecutiveFamily(Quantity::Speeds) &&
+                  consecutiveFamily(Quantity::Torques) && consecutiveFamily(Quantity::Faults) &&
+                  consecutiveFamily(Quantity::Temperatures) &&
+                  consecutiveFamily(Quantity::FingerForce),
+              "a finger family of the 25-joint hand is not five consecutive codes");
+
 // The hand's joint state, finger by finger (slot 6f + s is slot s of finger f), and the command
 // index each slot carries. This one table drives both directions of the conversion.
-constexpr int kNoJoint = -1;
-constexpr std::array<int, kSlots> kCommandIndexOfSlot = {
-    10,       5, 0, 15, kNoJoint, 20,  // finger 0, 0x41
-    kNoJoint, 6, 1, 16, kNoJoint, 21,  // finger 1, 0x42
-    kNoJoint, 7, 2, 17, kNoJoint, 22,  // finger 2, 0x43
-    kNoJoint, 8, 3, 18, kNoJoint, 23,  // finger 3, 0x44
-    kNoJoint, 9, 4, 19, kNoJoint, 24,  // finger 4, 0x45
-};
+constexpr int kNoJoint = protocol::kNoJoint;
+constexpr const int (&kCommandIndexOfSlot)[kSlots] = protocol::kZenitSlotJoint;
 
 constexpr int kModelKeyFull = 25;
 constexpr int kModelKeyVariant = 21;
@@ -162,7 +175,7 @@ void ZenitHand::receiveResponse(const ByteVector& frame) {
         case kSensorKind:
             core_->sensors.onKindReport(frame);
             break;
-        default:  // finger force replies (0x98 to 0x9C) included
+        default:  // finger force replies included
             break;
     }
 }
