@@ -5,6 +5,25 @@
 namespace velmora {
 namespace sim {
 
+namespace {
+
+// answerMatrixCode reaches finger f's matrix as protocol::kMatrixCode + f on every model.
+constexpr bool matrixCodesFromFirst(VELMORA model) {
+    return consecutive(model, protocol::Quantity::Matrix, HandBody::kFingers) &&
+           protocol::codeOf(model, protocol::Quantity::Matrix) == protocol::kMatrixCode;
+}
+static_assert(matrixCodesFromFirst(KESTA) && matrixCodesFromFirst(KESTA_ALT) &&
+                  matrixCodesFromFirst(MARLO) && matrixCodesFromFirst(TOVIN) &&
+                  matrixCodesFromFirst(RAVEL) && matrixCodesFromFirst(ZENIT) &&
+                  matrixCodesFromFirst(SABRE),
+              "a model's matrix codes are not kMatrixCode + finger");
+
+// The version report carries the robot's version and number after the degrees of freedom.
+constexpr std::uint8_t kRobotVersion = 1;
+constexpr std::uint8_t kRobotNumber = 1;
+
+}  // namespace
+
 ByteVector Protocol::frame(std::uint8_t code, const ByteVector& values) {
     ByteVector out;
     out.reserve(1 + values.size());
@@ -92,11 +111,12 @@ bool Protocol::handleJointCommand(const ByteVector& f, Frames& out) {
 
 void Protocol::answerMatrixCode(const ByteVector& f, bool summaryAnswersProbe, Frames& out) const {
     if (f.size() > 1) {
-        appendMatrixRows(f[0], f[0] - 0xB1u, out);
+        appendMatrixRows(f[0], f[0] - protocol::kMatrixCode, out);
     } else if (config_.sensor == SensorKind::Matrix) {
-        out.push_back({0xB1, 0x01, 0x02});  // three bytes: matrix sensors
+        out.push_back(matrixAnnouncement());
     } else if (config_.sensor == SensorKind::Summary && summaryAnswersProbe) {
-        out.push_back({0xB0, 1});
+        out.push_back(
+            {protocol::codeOf(config_.model, protocol::Quantity::SensorKind), sensorKind()});
     }
 }
 
@@ -113,10 +133,10 @@ std::uint8_t Protocol::sensorKind() const {
 }
 
 ByteVector Protocol::versionReport(std::uint8_t degreesOfFreedom) const {
-    return {0x64,
+    return {protocol::codeOf(config_.model, protocol::Quantity::Version),
             degreesOfFreedom,
-            1,
-            1,
+            kRobotVersion,
+            kRobotNumber,
             static_cast<std::uint8_t>(config_.handId == LEFT ? 'L' : 'R'),
             config_.softwareVersion,
             config_.hardwareVersion};

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -13,6 +15,60 @@ namespace velmora {
 namespace sim {
 
 using Frames = std::vector<ByteVector>;
+
+// The simulated hands take every command code from the model's command table. Where one reaches
+// a family member as the family's first code + n, a static_assert beside it checks the table
+// against that arithmetic.
+
+/// The codes of the model's first N commands of quantity `q`, in table order.
+template <std::size_t N>
+constexpr std::array<std::uint8_t, N> codesOf(VELMORA model, protocol::Quantity q) {
+    std::array<std::uint8_t, N> codes{};
+    for (std::size_t i = 0; i < N; ++i) {
+        codes[i] = protocol::codeOf(model, q, i);
+    }
+    return codes;
+}
+
+/// True when the model's first n commands of quantity `q` exist and have consecutive codes.
+constexpr bool consecutive(VELMORA model, protocol::Quantity q, std::size_t n) {
+    const std::uint8_t first = protocol::codeOf(model, q);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (first == 0 || protocol::codeOf(model, q, i) != first + i) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// The quantities of a finger summary, in the order of its bytes (HandBody::fingerSummary).
+inline constexpr protocol::Quantity kSummaryQuantities[] = {
+    protocol::Quantity::NormalForce, protocol::Quantity::TangentialForce,
+    protocol::Quantity::TangentialDirection, protocol::Quantity::Approach};
+
+/// True when the model's codes of the summary quantities, one value per finger each, follow
+/// each other in the order of a summary's bytes: code - normal force code is the byte.
+constexpr bool consecutiveForces(VELMORA model) {
+    const std::uint8_t first = protocol::codeOf(model, kSummaryQuantities[0]);
+    for (std::size_t i = 0; i < std::size(kSummaryQuantities); ++i) {
+        if (first == 0 || protocol::codeOf(model, kSummaryQuantities[i]) != first + i) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// True when the model's command `code` writes, or else answers with, `count` joints from
+/// joint `first` on.
+constexpr bool carriesJoints(VELMORA model, std::uint8_t code, std::size_t first,
+                             std::size_t count) {
+    const protocol::Command* c = protocol::find(model, code);
+    if (c == nullptr) {
+        return false;
+    }
+    const protocol::Payload& p = c->write.layout == protocol::Layout::Joints ? c->write : c->reply;
+    return p.layout == protocol::Layout::Joints && p.first == first && p.count == count;
+}
 
 /// One model's side of the wire: what the hand does with each frame it receives.
 class Protocol {
@@ -39,20 +95,27 @@ class Protocol {
     /// accelerations, temperatures, faults), answered and applied as the model's command table
     /// says. False when `f` is not one of them.
     bool handleJointCommand(const ByteVector& f, Frames& out);
-    /// Codes 0xB1..0xB5. The code alone is the sensor probe: matrix sensors announce
-    /// themselves with three bytes, summary sensors (when `summaryAnswersProbe`) with their
-    /// kind. With a payload it is a matrix read, answered with the finger's rows.
+    /// The matrix codes, protocol::kMatrixCode + finger. The code alone is the sensor probe:
+    /// matrix sensors announce themselves (matrixAnnouncement), summary sensors (when
+    /// `summaryAnswersProbe`) with their sensor kind report. With a payload it is a matrix
+    /// read, answered with the finger's rows.
     void answerMatrixCode(const ByteVector& f, bool summaryAnswersProbe, Frames& out) const;
+    /// How matrix sensors announce themselves: a three-byte frame of finger 0's matrix code.
+    static ByteVector matrixAnnouncement() { return {protocol::kMatrixCode, 0x01, 0x02}; }
     /// The sensor kind a hand reports: 0 none, 1 summary, 2 matrix.
     std::uint8_t sensorKind() const;
-    /// The 10- and 7-joint hands' version report (code 0x64).
+    /// The 10- and 7-joint hands' version report, with their Quantity::Version code.
     ByteVector versionReport(std::uint8_t degreesOfFreedom) const;
-    /// One value per finger of a summary quantity: 0 normal force, 1 tangential force, 2 its
-    /// direction, 3 approach increment.
+    /// One value per finger of a summary quantity: byte `quantity` of each finger's summary
+    /// (kSummaryQuantities).
     ByteVector forcePerFinger(std::size_t quantity) const;
-    /// The finger of a 10- or 7-joint summary request: 0x28, 0x29, 0x30, 0x31, 0x32.
-    static std::size_t summaryFinger(std::uint8_t code) {
-        return code == 0x28 ? 0 : code == 0x29 ? 1 : static_cast<std::size_t>(code - 0x30 + 2);
+    /// The finger whose summary the model's finger summary command `code` asks for, as its
+    /// command table says; HandBody::kFingers (no finger) for any other code.
+    std::size_t summaryFinger(std::uint8_t code) const {
+        const protocol::Command* c = protocol::find(config_.model, code);
+        return c != nullptr && c->reply.layout == protocol::Layout::FingerSummary
+                   ? c->reply.first
+                   : HandBody::kFingers;
     }
     /// code followed by values.
     static ByteVector frame(std::uint8_t code, const ByteVector& values);
