@@ -6,6 +6,22 @@ namespace sim {
 
 namespace {
 
+// Command codes of the 7-joint hand, from its command table.
+using protocol::Quantity;
+constexpr std::uint8_t kNormalForce = protocol::codeOf(MARLO, Quantity::NormalForce);
+constexpr std::uint8_t kTangentialForce = protocol::codeOf(MARLO, Quantity::TangentialForce);
+constexpr std::uint8_t kTangentialDirection =
+    protocol::codeOf(MARLO, Quantity::TangentialDirection);
+constexpr std::uint8_t kApproach = protocol::codeOf(MARLO, Quantity::Approach);
+constexpr auto kSummaries = codesOf<HandBody::kFingers>(MARLO, Quantity::FingerSummary);
+constexpr std::uint8_t kVersion = protocol::codeOf(MARLO, Quantity::Version);
+constexpr auto kMatrices = codesOf<HandBody::kFingers>(MARLO, Quantity::Matrix);
+
+static_assert(consecutiveForces(MARLO),
+              "the 7-joint hand's force codes are not in the order of a finger summary");
+
+constexpr std::uint8_t kDegreesOfFreedom = 7;
+
 class MarloProtocol : public Protocol {
   public:
     using Protocol::Protocol;
@@ -15,29 +31,29 @@ class MarloProtocol : public Protocol {
             return;
         const std::uint8_t code = f[0];
         switch (code) {
-            case 0x20:
-            case 0x21:
-            case 0x22:
-            case 0x23:
-                out.push_back(frame(code, forcePerFinger(code - 0x20u)));
+            case kNormalForce:
+            case kTangentialForce:
+            case kTangentialDirection:
+            case kApproach:
+                out.push_back(frame(code, forcePerFinger(code - kNormalForce)));
                 break;
-            case 0x28:
-            case 0x29:
-            case 0x30:
-            case 0x31:
-            case 0x32:
+            case kSummaries[0]:
+            case kSummaries[1]:
+            case kSummaries[2]:
+            case kSummaries[3]:
+            case kSummaries[4]:
                 if (config_.sensor == SensorKind::Summary) {
                     out.push_back(frame(code, body_.fingerSummary(summaryFinger(code))));
                 }
                 break;
-            case 0x64:
-                out.push_back(versionReport(7));
+            case kVersion:
+                out.push_back(versionReport(kDegreesOfFreedom));
                 break;
-            case 0xB1:
-            case 0xB2:
-            case 0xB3:
-            case 0xB4:
-            case 0xB5:
+            case kMatrices[0]:
+            case kMatrices[1]:
+            case kMatrices[2]:
+            case kMatrices[3]:
+            case kMatrices[4]:
                 answerMatrixCode(f, true, out);
                 break;
             default:

@@ -6,6 +6,31 @@ namespace sim {
 
 namespace {
 
+// Command codes of the 10-joint hand, from its command table.
+using protocol::Quantity;
+constexpr std::uint8_t kPositions0to5 = protocol::codeOf(TOVIN, Quantity::Positions, 0);
+constexpr std::uint8_t kPositions6to9 = protocol::codeOf(TOVIN, Quantity::Positions, 1);
+constexpr std::uint8_t kNormalForce = protocol::codeOf(TOVIN, Quantity::NormalForce);
+constexpr std::uint8_t kTangentialForce = protocol::codeOf(TOVIN, Quantity::TangentialForce);
+constexpr std::uint8_t kTangentialDirection =
+    protocol::codeOf(TOVIN, Quantity::TangentialDirection);
+constexpr std::uint8_t kApproach = protocol::codeOf(TOVIN, Quantity::Approach);
+constexpr auto kSummaries = codesOf<HandBody::kFingers>(TOVIN, Quantity::FingerSummary);
+constexpr std::uint8_t kVersion = protocol::codeOf(TOVIN, Quantity::Version);
+constexpr auto kMatrices = codesOf<HandBody::kFingers>(TOVIN, Quantity::Matrix);
+
+static_assert(consecutiveForces(TOVIN),
+              "the 10-joint hand's force codes are not in the order of a finger summary");
+static_assert(carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
+                  carriesJoints(TOVIN, kPositions6to9, 6, 4),
+              "the 10-joint hand's position frames split the joints unlike its command table");
+
+constexpr std::uint8_t kDegreesOfFreedom = 10;
+// Firmware up to this version (1.4) answers no state requests; it reports its positions on its
+// own, every few ticks of the mechanics.
+constexpr std::uint8_t kLastReportingFirmware = 0x14;
+constexpr unsigned kTicksPerReport = 5;
+
 class TovinProtocol : public Protocol {
   public:
     using Protocol::Protocol;
@@ -15,42 +40,41 @@ class TovinProtocol : public Protocol {
             return;
         const std::uint8_t code = f[0];
         switch (code) {
-            case 0x20:
-            case 0x21:
-            case 0x22:
-            case 0x23:
-                out.push_back(frame(code, forcePerFinger(code - 0x20u)));
+            case kNormalForce:
+            case kTangentialForce:
+            case kTangentialDirection:
+            case kApproach:
+                out.push_back(frame(code, forcePerFinger(code - kNormalForce)));
                 break;
-            case 0x28:
-            case 0x29:
-            case 0x30:
-            case 0x31:
-            case 0x32:
+            case kSummaries[0]:
+            case kSummaries[1]:
+            case kSummaries[2]:
+            case kSummaries[3]:
+            case kSummaries[4]:
                 if (config_.sensor == SensorKind::Summary) {
                     out.push_back(frame(code, body_.fingerSummary(summaryFinger(code))));
                 }
                 break;
-            case 0x64:
-                out.push_back(versionReport(10));
+            case kVersion:
+                out.push_back(versionReport(kDegreesOfFreedom));
                 break;
-            case 0xB1:
-            case 0xB2:
-            case 0xB3:
-            case 0xB4:
-            case 0xB5:
+            case kMatrices[0]:
+            case kMatrices[1]:
+            case kMatrices[2]:
+            case kMatrices[3]:
+            case kMatrices[4]:
                 answerMatrixCode(f, true, out);
                 break;
             default:
-                break;  // 0x09 and anything else: nothing to do
+                break;  // the all-status request and anything else: nothing to do
         }
     }
 
-    // Firmware up to 1.4 answers no state requests; it reports its positions on its own.
     void onTick(Frames& out) override {
-        if (config_.softwareVersion > 0x14 || ++ticks_ % 5 != 0)
+        if (config_.softwareVersion > kLastReportingFirmware || ++ticks_ % kTicksPerReport != 0)
             return;
-        out.push_back(frame(0x01, body_.positions(0, 6)));
-        out.push_back(frame(0x04, body_.positions(6, 4)));
+        out.push_back(frame(kPositions0to5, body_.positions(0, 6)));
+        out.push_back(frame(kPositions6to9, body_.positions(6, 4)));
     }
 
   private:
