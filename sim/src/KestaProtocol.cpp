@@ -6,8 +6,19 @@ namespace sim {
 
 namespace {
 
+// Command codes of the 6-actuator hand, from its command table.
+using protocol::Quantity;
+constexpr std::uint8_t kSpeeds = protocol::codeOf(KESTA, Quantity::Speeds);
+constexpr std::uint8_t kReHome = protocol::codeOf(KESTA, Quantity::ReHome);
+constexpr std::uint8_t kClearFaults = protocol::codeOf(KESTA, Quantity::ClearFaults);
+constexpr auto kMatrices = codesOf<HandBody::kFingers>(KESTA, Quantity::Matrix);
+constexpr std::uint8_t kSerialNumber = protocol::codeOf(KESTA, Quantity::Serial);
+constexpr std::uint8_t kHardwareVersion = protocol::codeOf(KESTA, Quantity::HardwareVersion);
+constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(KESTA, Quantity::SoftwareVersion);
+constexpr std::uint8_t kMechanicalVersion = protocol::codeOf(KESTA, Quantity::MechanicalVersion);
+constexpr std::uint8_t kFactoryReset = protocol::codeOf(KESTA, Quantity::FactoryReset);
+
 constexpr std::size_t kActuators = 6;
-constexpr std::uint8_t kSpeeds = protocol::codeOf(KESTA, protocol::Quantity::Speeds);
 
 class KestaProtocol : public Protocol {
   public:
@@ -24,42 +35,44 @@ class KestaProtocol : public Protocol {
                     body_.setSpeeds(0, payload(f));
                 out.push_back(frame(code, body_.speeds(0, kActuators)));
                 break;
-            case 0x83:
+            case kClearFaults:
                 body_.clearFaults();
                 break;
-            case 0x38:
+            case kReHome:
                 body_.reHome();
                 break;
-            case 0xCE:
+            case kFactoryReset:
                 body_.reset();
                 break;
-            case 0xC0:  // serial number, seven characters
-                out.push_back({0xC0, 'K', 'S', '6', '-', '0', '4', '2'});
+            case kSerialNumber:  // seven characters
+                out.push_back({kSerialNumber, 'K', 'S', '6', '-', '0', '4', '2'});
                 break;
-            case 0xC1:
-                out.push_back({0xC1, static_cast<std::uint8_t>(config_.hardwareVersion >> 4),
+            case kHardwareVersion:
+                out.push_back({kHardwareVersion,
+                               static_cast<std::uint8_t>(config_.hardwareVersion >> 4),
                                static_cast<std::uint8_t>(config_.hardwareVersion & 0x0F), 0});
                 break;
-            case 0xC2:
-                out.push_back({0xC2, static_cast<std::uint8_t>(config_.softwareVersion >> 4),
+            case kSoftwareVersion:
+                out.push_back({kSoftwareVersion,
+                               static_cast<std::uint8_t>(config_.softwareVersion >> 4),
                                static_cast<std::uint8_t>(config_.softwareVersion & 0x0F), 0});
                 // The hand announces its matrix sensors when first asked about itself.
                 if (config_.sensor == SensorKind::Matrix)
-                    out.push_back({0xB1, 0x01, 0x02});
+                    out.push_back(matrixAnnouncement());
                 break;
-            case 0xC4:
-                out.push_back({0xC4, 1, 0, 2});
+            case kMechanicalVersion:
+                out.push_back({kMechanicalVersion, 1, 0, 2});
                 break;
-            case 0xB1:
-            case 0xB2:
-            case 0xB3:
-            case 0xB4:
-            case 0xB5:
+            case kMatrices[0]:
+            case kMatrices[1]:
+            case kMatrices[2]:
+            case kMatrices[3]:
+            case kMatrices[4]:
                 if (!request)
-                    appendMatrixRows(code, code - 0xB1u, out);
+                    appendMatrixRows(code, code - protocol::kMatrixCode, out);
                 break;
             default:
-                break;  // 0xCF: parameters saved, nothing to answer
+                break;  // saving the parameters: nothing to answer
         }
     }
 };
