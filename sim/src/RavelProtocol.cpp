@@ -10,7 +10,30 @@ namespace sim {
 
 namespace {
 
+// Command codes of the 20-joint hand, from its command table.
+using protocol::Quantity;
+constexpr std::uint8_t kSpeeds = protocol::codeOf(RAVEL, Quantity::Speeds);
+constexpr std::uint8_t kCurrents = protocol::codeOf(RAVEL, Quantity::Currents);
+constexpr std::uint8_t kFaults = protocol::codeOf(RAVEL, Quantity::Faults);
+constexpr std::uint8_t kRotorLocks = protocol::codeOf(RAVEL, Quantity::RotorLocks);
+constexpr std::uint8_t kNormalForce = protocol::codeOf(RAVEL, Quantity::NormalForce);
+constexpr std::uint8_t kTangentialForce = protocol::codeOf(RAVEL, Quantity::TangentialForce);
+constexpr std::uint8_t kTangentialDirection =
+    protocol::codeOf(RAVEL, Quantity::TangentialDirection);
+constexpr std::uint8_t kApproach = protocol::codeOf(RAVEL, Quantity::Approach);
+constexpr auto kSummaries = codesOf<HandBody::kFingers>(RAVEL, Quantity::FingerSummary);
+constexpr std::uint8_t kSensorKind = protocol::codeOf(RAVEL, Quantity::SensorKind);
+constexpr auto kMatrices = codesOf<HandBody::kFingers>(RAVEL, Quantity::Matrix);
+constexpr std::uint8_t kUid = protocol::codeOf(RAVEL, Quantity::Uid);
+constexpr std::uint8_t kHardwareVersion = protocol::codeOf(RAVEL, Quantity::HardwareVersion);
+constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(RAVEL, Quantity::SoftwareVersion);
+constexpr std::uint8_t kHandId = protocol::codeOf(RAVEL, Quantity::HandId);
+
+static_assert(consecutiveForces(RAVEL),
+              "the 20-joint hand's force codes are not in the order of a finger summary");
+
 constexpr std::size_t kGroup = 5;
+constexpr std::size_t kGroups = 4;
 
 class RavelProtocol : public Protocol {
   public:
@@ -22,57 +45,57 @@ class RavelProtocol : public Protocol {
         const std::uint8_t code = f[0];
         const bool request = f.size() == 1;
         switch (code) {
-            case 0x05:
+            case kSpeeds:
                 request ? out.push_back(frame(code, body_.speeds(0, kGroup)))
                         : perFinger(payload(f), &HandBody::setSpeeds);
                 break;
-            case 0x06:
+            case kCurrents:
                 request ? out.push_back(frame(code, fingerMaximum(&HandBody::currents)))
                         : perFinger(payload(f), &HandBody::setCurrentLimits);
                 break;
-            case 0x07:
+            case kFaults:
                 request ? out.push_back(frame(code, fingerMaximum(&HandBody::faults)))
                         : body_.clearFaults();
                 break;
-            case 0x08:
+            case kRotorLocks:
                 out.push_back(frame(code, fingerMaximum(&HandBody::rotorLocks)));
                 break;
-            case 0x20:
-            case 0x21:
-            case 0x22:
-            case 0x23:
-                out.push_back(frame(code, forcePerFinger(code - 0x20u)));
+            case kNormalForce:
+            case kTangentialForce:
+            case kTangentialDirection:
+            case kApproach:
+                out.push_back(frame(code, forcePerFinger(code - kNormalForce)));
                 break;
-            case 0x30:
-            case 0x31:
-            case 0x32:
-            case 0x33:
-            case 0x34:
+            case kSummaries[0]:
+            case kSummaries[1]:
+            case kSummaries[2]:
+            case kSummaries[3]:
+            case kSummaries[4]:
                 if (config_.sensor == SensorKind::Summary) {
-                    out.push_back(frame(code, body_.fingerSummary(code - 0x30u)));
+                    out.push_back(frame(code, body_.fingerSummary(summaryFinger(code))));
                 }
                 break;
-            case 0xB0:
-                out.push_back({0xB0, sensorKind()});
+            case kSensorKind:
+                out.push_back({kSensorKind, sensorKind()});
                 break;
-            case 0xB1:
-            case 0xB2:
-            case 0xB3:
-            case 0xB4:
-            case 0xB5:
+            case kMatrices[0]:
+            case kMatrices[1]:
+            case kMatrices[2]:
+            case kMatrices[3]:
+            case kMatrices[4]:
                 answerMatrixCode(f, false, out);
                 break;
-            case 0xC0:
-                out.push_back({0xC0, 0x52, 0x56, 0x4C, 0x20, 0x00, 0x01, 0x2A});
+            case kUid:  // "RVL " and a serial number
+                out.push_back({kUid, 0x52, 0x56, 0x4C, 0x20, 0x00, 0x01, 0x2A});
                 break;
-            case 0xC1:
-                out.push_back({0xC1, config_.hardwareVersion});
+            case kHardwareVersion:
+                out.push_back({kHardwareVersion, config_.hardwareVersion});
                 break;
-            case 0xC2:
-                out.push_back({0xC2, config_.softwareVersion});
+            case kSoftwareVersion:
+                out.push_back({kSoftwareVersion, config_.softwareVersion});
                 break;
-            case 0xC3:
-                out.push_back({0xC3, static_cast<std::uint8_t>(config_.handId)});
+            case kHandId:
+                out.push_back({kHandId, static_cast<std::uint8_t>(config_.handId)});
                 break;
             default:
                 break;
@@ -84,7 +107,7 @@ class RavelProtocol : public Protocol {
     // readOrWrite).
     void perFinger(const ByteVector& values, Writer set) {
         for (std::size_t finger = 0; finger < std::min(values.size(), kGroup); ++finger) {
-            for (std::size_t group = 0; group < 4; ++group) {
+            for (std::size_t group = 0; group < kGroups; ++group) {
                 std::invoke(set, body_, group * kGroup + finger, ByteVector{values[finger]});
             }
         }
@@ -92,7 +115,7 @@ class RavelProtocol : public Protocol {
 
     ByteVector fingerMaximum(Reader get) const {
         ByteVector result(kGroup, 0);
-        for (std::size_t group = 0; group < 4; ++group) {
+        for (std::size_t group = 0; group < kGroups; ++group) {
             const ByteVector values = std::invoke(get, body_, group * kGroup, kGroup);
             for (std::size_t finger = 0; finger < kGroup; ++finger) {
                 result[finger] = std::max(result[finger], values[finger]);
