@@ -13,6 +13,53 @@ using protocol::kNoJoint;
 using protocol::kSlotsPerFinger;
 constexpr const int (&kSlotJoint)[30] = protocol::kZenitSlotJoint;
 
+// Command codes of the 25-joint hand, from its command table. Each joint-state family has one
+// code per finger, thumb first: finger f's code is the family's first code + f.
+using protocol::Quantity;
+constexpr std::uint8_t kPositions = protocol::codeOf(ZENIT, Quantity::Positions);
+constexpr std::uint8_t kSpeeds = protocol::codeOf(ZENIT, Quantity::Speeds);
+constexpr std::uint8_t kTorques = protocol::codeOf(ZENIT, Quantity::Torques);
+constexpr std::uint8_t kFaults = protocol::codeOf(ZENIT, Quantity::Faults);
+constexpr std::uint8_t kTemperatures = protocol::codeOf(ZENIT, Quantity::Temperatures);
+constexpr std::uint8_t kMotorSwitch = protocol::codeOf(ZENIT, Quantity::MotorSwitch);
+constexpr std::uint8_t kNormalForce = protocol::codeOf(ZENIT, Quantity::NormalForce);
+constexpr std::uint8_t kApproach = protocol::codeOf(ZENIT, Quantity::Approach);
+constexpr std::uint8_t kSensorKind = protocol::codeOf(ZENIT, Quantity::SensorKind);
+constexpr std::uint8_t kUid = protocol::codeOf(ZENIT, Quantity::Uid);
+constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(ZENIT, Quantity::SoftwareVersion);
+constexpr std::uint8_t kHardwareVersion = protocol::codeOf(ZENIT, Quantity::HardwareVersion);
+constexpr std::uint8_t kHandId = protocol::codeOf(ZENIT, Quantity::HandId);
+constexpr std::uint8_t kFactoryReset = protocol::codeOf(ZENIT, Quantity::FactoryReset);
+
+constexpr std::size_t kFingers = HandBody::kFingers;
+constexpr std::size_t kGroup = 5;  // speeds and torques: five joints a frame
+
+// The frame of finger f's speeds or torques carries joints kGroup * f on.
+constexpr bool writesGroups(std::uint8_t first) {
+    for (std::size_t finger = 0; finger < kFingers; ++finger) {
+        if (!carriesJoints(ZENIT, static_cast<std::uint8_t>(first + finger), kGroup * finger,
+                           kGroup)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(consecutive(ZENIT, Quantity::Positions, kFingers) &&
+                  consecutive(ZENIT, Quantity::Speeds, kFingers) &&
+                  consecutive(ZENIT, Quantity::Torques, kFingers) &&
+                  consecutive(ZENIT, Quantity::Faults, kFingers) &&
+                  consecutive(ZENIT, Quantity::Temperatures, kFingers),
+              "a finger family of the 25-joint hand is not five consecutive codes");
+static_assert(writesGroups(kSpeeds) && writesGroups(kTorques),
+              "the 25-joint hand's speed and torque frames split the joints unlike its table");
+static_assert(consecutiveForces(ZENIT),
+              "the 25-joint hand's force codes are not in the order of a finger summary");
+
+// True for the codes of a finger family from `first` on: first + finger.
+constexpr bool inFingerFamily(std::uint8_t code, std::uint8_t first) {
+    return code >= first && code < first + kFingers;
+}
+
 class ZenitProtocol : public Protocol {
   public:
     using Protocol::Protocol;
@@ -20,8 +67,8 @@ class ZenitProtocol : public Protocol {
     void handle(const ByteVector& f, Frames& out) override {
         const std::uint8_t code = f[0];
         const bool request = f.size() == 1;
-        if (code >= 0x41 && code <= 0x45) {
-            const std::size_t finger = code - 0x41u;
+        if (inFingerFamily(code, kPositions)) {
+            const std::size_t finger = code - kPositions;
             if (request) {
                 out.push_back(frame(code, fingerSlots(finger, &HandBody::positions)));
             } else {
@@ -31,19 +78,21 @@ class ZenitProtocol : public Protocol {
                         body_.setTargets(static_cast<std::size_t>(joint), {f[s + 1]});
                 }
             }
-        } else if (code >= 0x49 && code <= 0x4D) {
-            request ? out.push_back(frame(code, fingerSlots(code - 0x49u, &HandBody::speeds)))
-                    : body_.setSpeeds((code - 0x49u) * 5, payload(f));
-        } else if (code >= 0x51 && code <= 0x55) {
-            request ? out.push_back(frame(code, fingerSlots(code - 0x51u, &HandBody::torques)))
-                    : body_.setTorques((code - 0x51u) * 5, payload(f));
-        } else if (code >= 0x59 && code <= 0x5D) {
-            out.push_back(frame(code, fingerSlots(code - 0x59u, &HandBody::faults)));
-        } else if (code >= 0x61 && code <= 0x65) {
-            out.push_back(frame(code, fingerSlots(code - 0x61u, &HandBody::temperatures)));
-        } else if (code >= 0x90 && code <= 0x93) {
-            out.push_back(frame(code, forcePerFinger(code - 0x90u)));
-        } else if (code >= 0xB1 && code <= 0xB5) {
+        } else if (inFingerFamily(code, kSpeeds)) {
+            const std::size_t finger = code - kSpeeds;
+            request ? out.push_back(frame(code, fingerSlots(finger, &HandBody::speeds)))
+                    : body_.setSpeeds(finger * kGroup, payload(f));
+        } else if (inFingerFamily(code, kTorques)) {
+            const std::size_t finger = code - kTorques;
+            request ? out.push_back(frame(code, fingerSlots(finger, &HandBody::torques)))
+                    : body_.setTorques(finger * kGroup, payload(f));
+        } else if (inFingerFamily(code, kFaults)) {
+            out.push_back(frame(code, fingerSlots(code - kFaults, &HandBody::faults)));
+        } else if (inFingerFamily(code, kTemperatures)) {
+            out.push_back(frame(code, fingerSlots(code - kTemperatures, &HandBody::temperatures)));
+        } else if (code >= kNormalForce && code <= kApproach) {
+            out.push_back(frame(code, forcePerFinger(code - kNormalForce)));
+        } else if (inFingerFamily(code, protocol::kMatrixCode)) {
             answerMatrixCode(f, false, out);
         } else {
             handleDevice(f, out);
@@ -53,31 +102,33 @@ class ZenitProtocol : public Protocol {
   private:
     void handleDevice(const ByteVector& f, Frames& out) {
         switch (f[0]) {
-            case 0x85:  // motor enable and disable share the code: byte 1 says which
+            case kMotorSwitch:  // enable and disable share the code: byte 1 says which
                 body_.setEnabled(f.size() < 2 || f[1] != 0);
                 break;
-            case 0xB0:
-                out.push_back({0xB0, sensorKind()});
+            case kSensorKind:
+                out.push_back({kSensorKind, sensorKind()});
                 break;
-            case 0xC0:
-                out.push_back({0xC0, 0x5A, 0x4E, 0x54, 0x00, 0x02, 0x19, 0x07});
+            case kUid:  // "ZNT" and a serial number
+                out.push_back({kUid, 0x5A, 0x4E, 0x54, 0x00, 0x02, 0x19, 0x07});
                 break;
-            case 0xC1:  // software version, four numbers
-                out.push_back({0xC1, static_cast<std::uint8_t>(config_.softwareVersion >> 4),
+            case kSoftwareVersion:  // four numbers
+                out.push_back({kSoftwareVersion,
+                               static_cast<std::uint8_t>(config_.softwareVersion >> 4),
                                static_cast<std::uint8_t>(config_.softwareVersion & 0x0F), 0, 1});
                 break;
-            case 0xC2:
-                out.push_back({0xC2, static_cast<std::uint8_t>(config_.hardwareVersion >> 4),
+            case kHardwareVersion:
+                out.push_back({kHardwareVersion,
+                               static_cast<std::uint8_t>(config_.hardwareVersion >> 4),
                                static_cast<std::uint8_t>(config_.hardwareVersion & 0x0F), 0, 0});
                 break;
-            case 0xC3:
-                out.push_back({0xC3, static_cast<std::uint8_t>(config_.handId)});
+            case kHandId:
+                out.push_back({kHandId, static_cast<std::uint8_t>(config_.handId)});
                 break;
-            case 0xCE:
+            case kFactoryReset:
                 body_.reset();
                 break;
             default:
-                break;  // 0xCF (parameters saved) and the per-finger force reads: no reply
+                break;  // saving the parameters and the per-finger force reads: no reply
         }
     }
 
