@@ -18,7 +18,7 @@ constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(KESTA, Quantity::Soft
 constexpr std::uint8_t kMechanicalVersion = protocol::codeOf(KESTA, Quantity::MechanicalVersion);
 constexpr std::uint8_t kFactoryReset = protocol::codeOf(KESTA, Quantity::FactoryReset);
 
-constexpr std::size_t kActuators = 6;
+constexpr std::size_t kActuators = protocol::jointCount(KESTA);
 
 class KestaProtocol : public Protocol {
   public:

@@ -20,7 +20,7 @@ constexpr auto kMatrices = codesOf<HandBody::kFingers>(MARLO, Quantity::Matrix);
 static_assert(consecutiveForces(MARLO),
               "the 7-joint hand's force codes are not in the order of a finger summary");
 
-constexpr std::uint8_t kDegreesOfFreedom = 7;
+constexpr auto kDegreesOfFreedom = static_cast<std::uint8_t>(protocol::jointCount(MARLO));
 
 class MarloProtocol : public Protocol {
   public:

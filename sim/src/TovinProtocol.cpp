@@ -25,7 +25,7 @@ static_assert(carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
                   carriesJoints(TOVIN, kPositions6to9, 6, 4),
               "the 10-joint hand's position frames split the joints unlike its command table");
 
-constexpr std::uint8_t kDegreesOfFreedom = 10;
+constexpr auto kDegreesOfFreedom = static_cast<std::uint8_t>(protocol::jointCount(TOVIN));
 // Firmware up to this version (1.4) answers no state requests; it reports its positions on its
 // own, every few ticks of the mechanics.
 constexpr std::uint8_t kLastReportingFirmware = 0x14;
