@@ -313,6 +313,21 @@ constexpr const Command* find(VELMORA model, std::uint8_t code) {
     return nullptr;
 }
 
+/// True when the model's command `code` writes, or else answers with, `count` joints from
+/// joint `first` on: what a model that splits its joints over several frames relies on.
+/// (A loop rather than find(): compilers with null-pointer checks on cannot compare a table
+/// entry's address with null in a constant expression.)
+constexpr bool carriesJoints(VELMORA model, std::uint8_t code, std::size_t first,
+                             std::size_t count) {
+    for (const Command& c : commands(model)) {
+        if (c.code == code) {
+            const Payload& p = c.write.layout == Layout::Joints ? c.write : c.reply;
+            return p.layout == Layout::Joints && p.first == first && p.count == count;
+        }
+    }
+    return false;
+}
+
 /// The code of the model's command of quantity `q` covering joint, finger or slot family
 /// member `index` (the n-th command of that quantity); 0 when there is none.
 constexpr std::uint8_t codeOf(VELMORA model, Quantity q, std::size_t index = 0) {

@@ -58,18 +58,6 @@ constexpr bool consecutiveForces(VELMORA model) {
     return true;
 }
 
-/// True when the model's command `code` writes, or else answers with, `count` joints from
-/// joint `first` on.
-constexpr bool carriesJoints(VELMORA model, std::uint8_t code, std::size_t first,
-                             std::size_t count) {
-    const protocol::Command* c = protocol::find(model, code);
-    if (c == nullptr) {
-        return false;
-    }
-    const protocol::Payload& p = c->write.layout == protocol::Layout::Joints ? c->write : c->reply;
-    return p.layout == protocol::Layout::Joints && p.first == first && p.count == count;
-}
-
 /// One model's side of the wire: what the hand does with each frame it receives.
 class Protocol {
   public:

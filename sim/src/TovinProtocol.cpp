@@ -21,8 +21,8 @@ constexpr auto kMatrices = codesOf<HandBody::kFingers>(TOVIN, Quantity::Matrix);
 
 static_assert(consecutiveForces(TOVIN),
               "the 10-joint hand's force codes are not in the order of a finger summary");
-static_assert(carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
-                  carriesJoints(TOVIN, kPositions6to9, 6, 4),
+static_assert(protocol::carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
+                  protocol::carriesJoints(TOVIN, kPositions6to9, 6, 4),
               "the 10-joint hand's position frames split the joints unlike its command table");
 
 constexpr auto kDegreesOfFreedom = static_cast<std::uint8_t>(protocol::jointCount(TOVIN));

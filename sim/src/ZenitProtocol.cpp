@@ -37,8 +37,8 @@ constexpr std::size_t kGroup = 5;  // speeds and torques: five joints a frame
 // The frame of finger f's speeds or torques carries joints kGroup * f on.
 constexpr bool writesGroups(std::uint8_t first) {
     for (std::size_t finger = 0; finger < kFingers; ++finger) {
-        if (!carriesJoints(ZENIT, static_cast<std::uint8_t>(first + finger), kGroup * finger,
-                           kGroup)) {
+        if (!protocol::carriesJoints(ZENIT, static_cast<std::uint8_t>(first + finger),
+                                     kGroup * finger, kGroup)) {
             return false;
         }
     }

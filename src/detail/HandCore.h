@@ -140,18 +140,6 @@ class HandCoreAccess {
 FreshReading joinedReading(HandCore& core, std::vector<std::uint8_t> codes, std::size_t values = 0,
                            std::function<bool()> sendWhen = {});
 
-/// True when the model's command `code` carries joints [first, first + count) of the command
-/// order: what a model that splits the joints over several frames relies on.
-constexpr bool carriesJoints(VELMORA model, std::uint8_t code, std::size_t first,
-                             std::size_t count) {
-    const protocol::Command* c = protocol::find(model, code);
-    if (c == nullptr) {
-        return false;
-    }
-    const protocol::Payload& p = c->write.layout == protocol::Layout::Joints ? c->write : c->reply;
-    return p.layout == protocol::Layout::Joints && p.first == first && p.count == count;
-}
-
 /// A frame: the command code followed by the values in [first, last).
 ByteVector commandFrame(std::uint8_t code, ByteVector::const_iterator first,
                         ByteVector::const_iterator last);

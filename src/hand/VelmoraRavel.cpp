@@ -41,10 +41,10 @@ constexpr std::uint8_t kSummarySensors = 1;
 
 constexpr std::size_t kJoints = 20;
 constexpr std::size_t kJointsPerFrame = 5;
-static_assert(detail::carriesJoints(RAVEL, kPositions0to4, 0, kJointsPerFrame) &&
-                  detail::carriesJoints(RAVEL, kPositions5to9, 5, kJointsPerFrame) &&
-                  detail::carriesJoints(RAVEL, kPositions10to14, 10, kJointsPerFrame) &&
-                  detail::carriesJoints(RAVEL, kPositions15to19, 15, kJointsPerFrame),
+static_assert(protocol::carriesJoints(RAVEL, kPositions0to4, 0, kJointsPerFrame) &&
+                  protocol::carriesJoints(RAVEL, kPositions5to9, 5, kJointsPerFrame) &&
+                  protocol::carriesJoints(RAVEL, kPositions10to14, 10, kJointsPerFrame) &&
+                  protocol::carriesJoints(RAVEL, kPositions15to19, 15, kJointsPerFrame),
               "the 20-joint hand's position frames split the joints unlike its command table");
 constexpr int kModelKey = 20;
 

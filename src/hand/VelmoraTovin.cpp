@@ -37,16 +37,16 @@ constexpr std::uint8_t kSensorKind = protocol::codeOf(TOVIN, Quantity::SensorKin
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(TOVIN, Quantity::Matrix, 0);
 
 constexpr std::size_t kJoints = 10;
-static_assert(detail::carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
-                  detail::carriesJoints(TOVIN, kPositions6to9, 6, 4) &&
-                  detail::carriesJoints(TOVIN, kTorques0to4, 0, 5) &&
-                  detail::carriesJoints(TOVIN, kTorques5to9, 5, 5) &&
-                  detail::carriesJoints(TOVIN, kSpeeds0to4, 0, 5) &&
-                  detail::carriesJoints(TOVIN, kSpeeds5to9, 5, 5) &&
-                  detail::carriesJoints(TOVIN, kTemperaturesA, 0, 5) &&
-                  detail::carriesJoints(TOVIN, kTemperaturesB, 5, 5) &&
-                  detail::carriesJoints(TOVIN, kFaultsA, 0, 5) &&
-                  detail::carriesJoints(TOVIN, kFaultsB, 5, 5),
+static_assert(protocol::carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
+                  protocol::carriesJoints(TOVIN, kPositions6to9, 6, 4) &&
+                  protocol::carriesJoints(TOVIN, kTorques0to4, 0, 5) &&
+                  protocol::carriesJoints(TOVIN, kTorques5to9, 5, 5) &&
+                  protocol::carriesJoints(TOVIN, kSpeeds0to4, 0, 5) &&
+                  protocol::carriesJoints(TOVIN, kSpeeds5to9, 5, 5) &&
+                  protocol::carriesJoints(TOVIN, kTemperaturesA, 0, 5) &&
+                  protocol::carriesJoints(TOVIN, kTemperaturesB, 5, 5) &&
+                  protocol::carriesJoints(TOVIN, kFaultsA, 0, 5) &&
+                  protocol::carriesJoints(TOVIN, kFaultsB, 5, 5),
               "the 10-joint hand's frames split the joints unlike its command table");
 constexpr int kModelKey = 10;
 
