@@ -338,6 +338,109 @@ constexpr std::uint8_t codeOf(VELMORA model, Quantity q, std::size_t index = 0) 
     return 0;
 }
 
+// Each model's codes by name, for the hand models and the simulated hands alike. A request is
+// the code alone; the hand answers with a frame of the same code.
+
+/// The 6-actuator hand's codes by name.
+namespace kesta {
+inline constexpr std::uint8_t kPositions = codeOf(KESTA, Quantity::Positions);
+inline constexpr std::uint8_t kTorques = codeOf(KESTA, Quantity::Torques);
+inline constexpr std::uint8_t kSpeeds = codeOf(KESTA, Quantity::Speeds);
+inline constexpr std::uint8_t kAccelerations = codeOf(KESTA, Quantity::Accelerations);
+inline constexpr std::uint8_t kTemperatures = codeOf(KESTA, Quantity::Temperatures);
+inline constexpr std::uint8_t kFaults = codeOf(KESTA, Quantity::Faults);
+inline constexpr std::uint8_t kReHome = codeOf(KESTA, Quantity::ReHome);
+inline constexpr std::uint8_t kClearFaults = codeOf(KESTA, Quantity::ClearFaults);
+inline constexpr std::uint8_t kSerialNumber = codeOf(KESTA, Quantity::Serial);
+inline constexpr std::uint8_t kHardwareVersion = codeOf(KESTA, Quantity::HardwareVersion);
+inline constexpr std::uint8_t kSoftwareVersion = codeOf(KESTA, Quantity::SoftwareVersion);
+inline constexpr std::uint8_t kMechanicalVersion = codeOf(KESTA, Quantity::MechanicalVersion);
+inline constexpr std::uint8_t kFactoryReset = codeOf(KESTA, Quantity::FactoryReset);
+inline constexpr std::uint8_t kSaveParameters = codeOf(KESTA, Quantity::SaveParameters);
+}  // namespace kesta
+
+/// The 7-joint hand's codes by name.
+namespace marlo {
+inline constexpr std::uint8_t kPositions = codeOf(MARLO, Quantity::Positions);
+inline constexpr std::uint8_t kTorques = codeOf(MARLO, Quantity::Torques);
+inline constexpr std::uint8_t kSpeeds = codeOf(MARLO, Quantity::Speeds);
+inline constexpr std::uint8_t kNormalForce = codeOf(MARLO, Quantity::NormalForce);
+inline constexpr std::uint8_t kTangentialForce = codeOf(MARLO, Quantity::TangentialForce);
+inline constexpr std::uint8_t kTangentialDirection = codeOf(MARLO, Quantity::TangentialDirection);
+inline constexpr std::uint8_t kApproach = codeOf(MARLO, Quantity::Approach);
+inline constexpr std::uint8_t kTemperatures = codeOf(MARLO, Quantity::Temperatures);
+inline constexpr std::uint8_t kFaults = codeOf(MARLO, Quantity::Faults);
+inline constexpr std::uint8_t kVersion = codeOf(MARLO, Quantity::Version);
+inline constexpr std::uint8_t kSensorKind = codeOf(MARLO, Quantity::SensorKind);
+}  // namespace marlo
+
+/// The 10-joint hand's codes by name.
+namespace tovin {
+inline constexpr std::uint8_t kPositions0to5 = codeOf(TOVIN, Quantity::Positions, 0);
+inline constexpr std::uint8_t kTorques0to4 = codeOf(TOVIN, Quantity::Torques, 0);
+inline constexpr std::uint8_t kTorques5to9 = codeOf(TOVIN, Quantity::Torques, 1);
+inline constexpr std::uint8_t kPositions6to9 = codeOf(TOVIN, Quantity::Positions, 1);
+inline constexpr std::uint8_t kSpeeds0to4 = codeOf(TOVIN, Quantity::Speeds, 0);
+inline constexpr std::uint8_t kSpeeds5to9 = codeOf(TOVIN, Quantity::Speeds, 1);
+inline constexpr std::uint8_t kAllStatus = codeOf(TOVIN, Quantity::AllStatus);
+inline constexpr std::uint8_t kNormalForce = codeOf(TOVIN, Quantity::NormalForce);
+inline constexpr std::uint8_t kTangentialForce = codeOf(TOVIN, Quantity::TangentialForce);
+inline constexpr std::uint8_t kTangentialDirection = codeOf(TOVIN, Quantity::TangentialDirection);
+inline constexpr std::uint8_t kApproach = codeOf(TOVIN, Quantity::Approach);
+inline constexpr std::uint8_t kTemperaturesA = codeOf(TOVIN, Quantity::Temperatures, 0);
+inline constexpr std::uint8_t kTemperaturesB = codeOf(TOVIN, Quantity::Temperatures, 1);
+inline constexpr std::uint8_t kFaultsA = codeOf(TOVIN, Quantity::Faults, 0);
+inline constexpr std::uint8_t kFaultsB = codeOf(TOVIN, Quantity::Faults, 1);
+inline constexpr std::uint8_t kVersion = codeOf(TOVIN, Quantity::Version);
+inline constexpr std::uint8_t kSensorKind = codeOf(TOVIN, Quantity::SensorKind);
+}  // namespace tovin
+
+/// The 20-joint hand's codes by name.
+namespace ravel {
+inline constexpr std::uint8_t kPositions0to4 = codeOf(RAVEL, Quantity::Positions, 0);
+inline constexpr std::uint8_t kPositions5to9 = codeOf(RAVEL, Quantity::Positions, 1);
+inline constexpr std::uint8_t kPositions10to14 = codeOf(RAVEL, Quantity::Positions, 2);
+inline constexpr std::uint8_t kPositions15to19 = codeOf(RAVEL, Quantity::Positions, 3);
+inline constexpr std::uint8_t kSpeeds = codeOf(RAVEL, Quantity::Speeds);
+inline constexpr std::uint8_t kCurrents = codeOf(RAVEL, Quantity::Currents);
+inline constexpr std::uint8_t kFaults = codeOf(RAVEL, Quantity::Faults);
+inline constexpr std::uint8_t kRotorLocks = codeOf(RAVEL, Quantity::RotorLocks);
+inline constexpr std::uint8_t kNormalForce = codeOf(RAVEL, Quantity::NormalForce);
+inline constexpr std::uint8_t kTangentialForce = codeOf(RAVEL, Quantity::TangentialForce);
+inline constexpr std::uint8_t kTangentialDirection = codeOf(RAVEL, Quantity::TangentialDirection);
+inline constexpr std::uint8_t kApproach = codeOf(RAVEL, Quantity::Approach);
+inline constexpr std::uint8_t kSensorKind = codeOf(RAVEL, Quantity::SensorKind);
+inline constexpr std::uint8_t kUid = codeOf(RAVEL, Quantity::Uid);
+inline constexpr std::uint8_t kHardwareVersion = codeOf(RAVEL, Quantity::HardwareVersion);
+inline constexpr std::uint8_t kSoftwareVersion = codeOf(RAVEL, Quantity::SoftwareVersion);
+/// The hand's CAN identifier, which tells its side.
+inline constexpr std::uint8_t kDirection = codeOf(RAVEL, Quantity::HandId);
+}  // namespace ravel
+
+/// The 25-joint hand's codes by name (its 21-joint variant shares them). Each joint-state
+/// family, and the finger forces, has one code per finger, thumb first: these are finger 0's.
+namespace zenit {
+inline constexpr std::uint8_t kPositions = codeOf(ZENIT, Quantity::Positions);
+inline constexpr std::uint8_t kSpeeds = codeOf(ZENIT, Quantity::Speeds);
+inline constexpr std::uint8_t kTorques = codeOf(ZENIT, Quantity::Torques);
+inline constexpr std::uint8_t kFaults = codeOf(ZENIT, Quantity::Faults);
+inline constexpr std::uint8_t kTemperatures = codeOf(ZENIT, Quantity::Temperatures);
+inline constexpr std::uint8_t kMotorSwitch = codeOf(ZENIT, Quantity::MotorSwitch);
+inline constexpr std::uint8_t kNormalForce = codeOf(ZENIT, Quantity::NormalForce);
+inline constexpr std::uint8_t kTangentialForce = codeOf(ZENIT, Quantity::TangentialForce);
+inline constexpr std::uint8_t kTangentialDirection = codeOf(ZENIT, Quantity::TangentialDirection);
+inline constexpr std::uint8_t kApproach = codeOf(ZENIT, Quantity::Approach);
+inline constexpr std::uint8_t kThumbForce = codeOf(ZENIT, Quantity::FingerForce);
+inline constexpr std::uint8_t kSensorKind = codeOf(ZENIT, Quantity::SensorKind);
+inline constexpr std::uint8_t kUid = codeOf(ZENIT, Quantity::Uid);
+inline constexpr std::uint8_t kSoftwareVersion = codeOf(ZENIT, Quantity::SoftwareVersion);
+inline constexpr std::uint8_t kHardwareVersion = codeOf(ZENIT, Quantity::HardwareVersion);
+/// The hand's CAN identifier.
+inline constexpr std::uint8_t kCommId = codeOf(ZENIT, Quantity::HandId);
+inline constexpr std::uint8_t kFactoryReset = codeOf(ZENIT, Quantity::FactoryReset);
+inline constexpr std::uint8_t kSaveParameter = codeOf(ZENIT, Quantity::SaveParameters);
+}  // namespace zenit
+
 /// Joint count of the model's command order.
 constexpr std::size_t jointCount(VELMORA model) {
     switch (model) {

@@ -15,23 +15,7 @@ namespace hand {
 
 namespace {
 
-// Command codes of the 6-actuator hand, from its command table. A request is the code alone;
-// the hand answers with a frame of the same code.
-using protocol::Quantity;
-constexpr std::uint8_t kPositions = protocol::codeOf(KESTA, Quantity::Positions);
-constexpr std::uint8_t kTorques = protocol::codeOf(KESTA, Quantity::Torques);
-constexpr std::uint8_t kSpeeds = protocol::codeOf(KESTA, Quantity::Speeds);
-constexpr std::uint8_t kAccelerations = protocol::codeOf(KESTA, Quantity::Accelerations);
-constexpr std::uint8_t kTemperatures = protocol::codeOf(KESTA, Quantity::Temperatures);
-constexpr std::uint8_t kFaults = protocol::codeOf(KESTA, Quantity::Faults);
-constexpr std::uint8_t kReHome = protocol::codeOf(KESTA, Quantity::ReHome);
-constexpr std::uint8_t kClearFaults = protocol::codeOf(KESTA, Quantity::ClearFaults);
-constexpr std::uint8_t kSerialNumber = protocol::codeOf(KESTA, Quantity::Serial);
-constexpr std::uint8_t kHardwareVersion = protocol::codeOf(KESTA, Quantity::HardwareVersion);
-constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(KESTA, Quantity::SoftwareVersion);
-constexpr std::uint8_t kMechanicalVersion = protocol::codeOf(KESTA, Quantity::MechanicalVersion);
-constexpr std::uint8_t kFactoryReset = protocol::codeOf(KESTA, Quantity::FactoryReset);
-constexpr std::uint8_t kSaveParameters = protocol::codeOf(KESTA, Quantity::SaveParameters);
+using namespace protocol::kesta;
 
 constexpr std::uint8_t kStateCodes[] = {kPositions,     kTorques,      kSpeeds,
                                         kAccelerations, kTemperatures, kFaults};

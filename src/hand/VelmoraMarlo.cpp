@@ -10,22 +10,9 @@ namespace hand {
 
 namespace {
 
-// Command codes of the 7-joint hand, from its command table. A request is the code alone; the
-// hand answers with a frame of the same code.
 using protocol::Quantity;
-constexpr std::uint8_t kPositions = protocol::codeOf(MARLO, Quantity::Positions);
-constexpr std::uint8_t kTorques = protocol::codeOf(MARLO, Quantity::Torques);
-constexpr std::uint8_t kSpeeds = protocol::codeOf(MARLO, Quantity::Speeds);
-constexpr std::uint8_t kNormalForce = protocol::codeOf(MARLO, Quantity::NormalForce);
-constexpr std::uint8_t kTangentialForce = protocol::codeOf(MARLO, Quantity::TangentialForce);
-constexpr std::uint8_t kTangentialDirection =
-    protocol::codeOf(MARLO, Quantity::TangentialDirection);
-constexpr std::uint8_t kApproach = protocol::codeOf(MARLO, Quantity::Approach);
+using namespace protocol::marlo;
 constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summaryCodes(MARLO);
-constexpr std::uint8_t kTemperatures = protocol::codeOf(MARLO, Quantity::Temperatures);
-constexpr std::uint8_t kFaults = protocol::codeOf(MARLO, Quantity::Faults);
-constexpr std::uint8_t kVersion = protocol::codeOf(MARLO, Quantity::Version);
-constexpr std::uint8_t kSensorKind = protocol::codeOf(MARLO, Quantity::SensorKind);
 // Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(MARLO, Quantity::Matrix, 0);
 

@@ -11,30 +11,11 @@ namespace hand {
 
 namespace {
 
-// Command codes of the 20-joint hand, from its command table. A request is the code alone; the
-// hand answers with a frame of the same code.
 using protocol::Quantity;
-constexpr std::uint8_t kPositions0to4 = protocol::codeOf(RAVEL, Quantity::Positions, 0);
-constexpr std::uint8_t kPositions5to9 = protocol::codeOf(RAVEL, Quantity::Positions, 1);
-constexpr std::uint8_t kPositions10to14 = protocol::codeOf(RAVEL, Quantity::Positions, 2);
-constexpr std::uint8_t kPositions15to19 = protocol::codeOf(RAVEL, Quantity::Positions, 3);
-constexpr std::uint8_t kSpeeds = protocol::codeOf(RAVEL, Quantity::Speeds);
-constexpr std::uint8_t kCurrents = protocol::codeOf(RAVEL, Quantity::Currents);
-constexpr std::uint8_t kFaults = protocol::codeOf(RAVEL, Quantity::Faults);
-constexpr std::uint8_t kRotorLocks = protocol::codeOf(RAVEL, Quantity::RotorLocks);
-constexpr std::uint8_t kNormalForce = protocol::codeOf(RAVEL, Quantity::NormalForce);
-constexpr std::uint8_t kTangentialForce = protocol::codeOf(RAVEL, Quantity::TangentialForce);
-constexpr std::uint8_t kTangentialDirection =
-    protocol::codeOf(RAVEL, Quantity::TangentialDirection);
-constexpr std::uint8_t kApproach = protocol::codeOf(RAVEL, Quantity::Approach);
+using namespace protocol::ravel;
 constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summaryCodes(RAVEL);
-constexpr std::uint8_t kSensorKind = protocol::codeOf(RAVEL, Quantity::SensorKind);
 // Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(RAVEL, Quantity::Matrix, 0);
-constexpr std::uint8_t kUid = protocol::codeOf(RAVEL, Quantity::Uid);
-constexpr std::uint8_t kHardwareVersion = protocol::codeOf(RAVEL, Quantity::HardwareVersion);
-constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(RAVEL, Quantity::SoftwareVersion);
-constexpr std::uint8_t kDirection = protocol::codeOf(RAVEL, Quantity::HandId);
 
 // Sensors that answer one request per finger with a single summary row.
 constexpr std::uint8_t kSummarySensors = 1;

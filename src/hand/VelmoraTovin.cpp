@@ -11,28 +11,9 @@ namespace hand {
 
 namespace {
 
-// Command codes of the 10-joint hand, from its command table. A request is the code alone; the
-// hand answers with a frame of the same code.
 using protocol::Quantity;
-constexpr std::uint8_t kPositions0to5 = protocol::codeOf(TOVIN, Quantity::Positions, 0);
-constexpr std::uint8_t kTorques0to4 = protocol::codeOf(TOVIN, Quantity::Torques, 0);
-constexpr std::uint8_t kTorques5to9 = protocol::codeOf(TOVIN, Quantity::Torques, 1);
-constexpr std::uint8_t kPositions6to9 = protocol::codeOf(TOVIN, Quantity::Positions, 1);
-constexpr std::uint8_t kSpeeds0to4 = protocol::codeOf(TOVIN, Quantity::Speeds, 0);
-constexpr std::uint8_t kSpeeds5to9 = protocol::codeOf(TOVIN, Quantity::Speeds, 1);
-constexpr std::uint8_t kAllStatus = protocol::codeOf(TOVIN, Quantity::AllStatus);
-constexpr std::uint8_t kNormalForce = protocol::codeOf(TOVIN, Quantity::NormalForce);
-constexpr std::uint8_t kTangentialForce = protocol::codeOf(TOVIN, Quantity::TangentialForce);
-constexpr std::uint8_t kTangentialDirection =
-    protocol::codeOf(TOVIN, Quantity::TangentialDirection);
-constexpr std::uint8_t kApproach = protocol::codeOf(TOVIN, Quantity::Approach);
+using namespace protocol::tovin;
 constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summaryCodes(TOVIN);
-constexpr std::uint8_t kTemperaturesA = protocol::codeOf(TOVIN, Quantity::Temperatures, 0);
-constexpr std::uint8_t kTemperaturesB = protocol::codeOf(TOVIN, Quantity::Temperatures, 1);
-constexpr std::uint8_t kFaultsA = protocol::codeOf(TOVIN, Quantity::Faults, 0);
-constexpr std::uint8_t kFaultsB = protocol::codeOf(TOVIN, Quantity::Faults, 1);
-constexpr std::uint8_t kVersion = protocol::codeOf(TOVIN, Quantity::Version);
-constexpr std::uint8_t kSensorKind = protocol::codeOf(TOVIN, Quantity::SensorKind);
 // Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(TOVIN, Quantity::Matrix, 0);
 

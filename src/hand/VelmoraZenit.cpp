@@ -11,31 +11,10 @@ namespace hand {
 
 namespace {
 
-// Command codes of the 25-joint hand, from its command table. A request is the code alone; the
-// hand answers with a frame of the same code. Each joint-state family, and the finger forces,
-// has one code per finger, thumb first; the code of finger f is the family's first code + f.
 using protocol::Quantity;
-constexpr std::uint8_t kPositions = protocol::codeOf(ZENIT, Quantity::Positions);
-constexpr std::uint8_t kSpeeds = protocol::codeOf(ZENIT, Quantity::Speeds);
-constexpr std::uint8_t kTorques = protocol::codeOf(ZENIT, Quantity::Torques);
-constexpr std::uint8_t kFaults = protocol::codeOf(ZENIT, Quantity::Faults);
-constexpr std::uint8_t kTemperatures = protocol::codeOf(ZENIT, Quantity::Temperatures);
-constexpr std::uint8_t kMotorSwitch = protocol::codeOf(ZENIT, Quantity::MotorSwitch);
-constexpr std::uint8_t kNormalForce = protocol::codeOf(ZENIT, Quantity::NormalForce);
-constexpr std::uint8_t kTangentialForce = protocol::codeOf(ZENIT, Quantity::TangentialForce);
-constexpr std::uint8_t kTangentialDirection =
-    protocol::codeOf(ZENIT, Quantity::TangentialDirection);
-constexpr std::uint8_t kApproach = protocol::codeOf(ZENIT, Quantity::Approach);
-constexpr std::uint8_t kThumbForce = protocol::codeOf(ZENIT, Quantity::FingerForce);
-constexpr std::uint8_t kSensorKind = protocol::codeOf(ZENIT, Quantity::SensorKind);
+using namespace protocol::zenit;
 // Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(ZENIT, Quantity::Matrix, 0);
-constexpr std::uint8_t kUid = protocol::codeOf(ZENIT, Quantity::Uid);
-constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(ZENIT, Quantity::SoftwareVersion);
-constexpr std::uint8_t kHardwareVersion = protocol::codeOf(ZENIT, Quantity::HardwareVersion);
-constexpr std::uint8_t kCommId = protocol::codeOf(ZENIT, Quantity::HandId);
-constexpr std::uint8_t kFactoryReset = protocol::codeOf(ZENIT, Quantity::FactoryReset);
-constexpr std::uint8_t kSaveParameter = protocol::codeOf(ZENIT, Quantity::SaveParameters);
 
 constexpr std::size_t kFingers = 5;
 constexpr std::size_t kJoints = 25;
