@@ -8,15 +8,8 @@ namespace {
 
 // Command codes of the 6-actuator hand, from its command table.
 using protocol::Quantity;
-constexpr std::uint8_t kSpeeds = protocol::codeOf(KESTA, Quantity::Speeds);
-constexpr std::uint8_t kReHome = protocol::codeOf(KESTA, Quantity::ReHome);
-constexpr std::uint8_t kClearFaults = protocol::codeOf(KESTA, Quantity::ClearFaults);
+using namespace protocol::kesta;
 constexpr auto kMatrices = codesOf<HandBody::kFingers>(KESTA, Quantity::Matrix);
-constexpr std::uint8_t kSerialNumber = protocol::codeOf(KESTA, Quantity::Serial);
-constexpr std::uint8_t kHardwareVersion = protocol::codeOf(KESTA, Quantity::HardwareVersion);
-constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(KESTA, Quantity::SoftwareVersion);
-constexpr std::uint8_t kMechanicalVersion = protocol::codeOf(KESTA, Quantity::MechanicalVersion);
-constexpr std::uint8_t kFactoryReset = protocol::codeOf(KESTA, Quantity::FactoryReset);
 
 constexpr std::size_t kActuators = protocol::jointCount(KESTA);
 

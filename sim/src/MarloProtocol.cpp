@@ -8,13 +8,8 @@ namespace {
 
 // Command codes of the 7-joint hand, from its command table.
 using protocol::Quantity;
-constexpr std::uint8_t kNormalForce = protocol::codeOf(MARLO, Quantity::NormalForce);
-constexpr std::uint8_t kTangentialForce = protocol::codeOf(MARLO, Quantity::TangentialForce);
-constexpr std::uint8_t kTangentialDirection =
-    protocol::codeOf(MARLO, Quantity::TangentialDirection);
-constexpr std::uint8_t kApproach = protocol::codeOf(MARLO, Quantity::Approach);
+using namespace protocol::marlo;
 constexpr auto kSummaries = codesOf<HandBody::kFingers>(MARLO, Quantity::FingerSummary);
-constexpr std::uint8_t kVersion = protocol::codeOf(MARLO, Quantity::Version);
 constexpr auto kMatrices = codesOf<HandBody::kFingers>(MARLO, Quantity::Matrix);
 
 static_assert(consecutiveForces(MARLO),

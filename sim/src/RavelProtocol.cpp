@@ -12,22 +12,9 @@ namespace {
 
 // Command codes of the 20-joint hand, from its command table.
 using protocol::Quantity;
-constexpr std::uint8_t kSpeeds = protocol::codeOf(RAVEL, Quantity::Speeds);
-constexpr std::uint8_t kCurrents = protocol::codeOf(RAVEL, Quantity::Currents);
-constexpr std::uint8_t kFaults = protocol::codeOf(RAVEL, Quantity::Faults);
-constexpr std::uint8_t kRotorLocks = protocol::codeOf(RAVEL, Quantity::RotorLocks);
-constexpr std::uint8_t kNormalForce = protocol::codeOf(RAVEL, Quantity::NormalForce);
-constexpr std::uint8_t kTangentialForce = protocol::codeOf(RAVEL, Quantity::TangentialForce);
-constexpr std::uint8_t kTangentialDirection =
-    protocol::codeOf(RAVEL, Quantity::TangentialDirection);
-constexpr std::uint8_t kApproach = protocol::codeOf(RAVEL, Quantity::Approach);
+using namespace protocol::ravel;
 constexpr auto kSummaries = codesOf<HandBody::kFingers>(RAVEL, Quantity::FingerSummary);
-constexpr std::uint8_t kSensorKind = protocol::codeOf(RAVEL, Quantity::SensorKind);
 constexpr auto kMatrices = codesOf<HandBody::kFingers>(RAVEL, Quantity::Matrix);
-constexpr std::uint8_t kUid = protocol::codeOf(RAVEL, Quantity::Uid);
-constexpr std::uint8_t kHardwareVersion = protocol::codeOf(RAVEL, Quantity::HardwareVersion);
-constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(RAVEL, Quantity::SoftwareVersion);
-constexpr std::uint8_t kHandId = protocol::codeOf(RAVEL, Quantity::HandId);
 
 static_assert(consecutiveForces(RAVEL),
               "the 20-joint hand's force codes are not in the order of a finger summary");
@@ -94,8 +81,8 @@ class RavelProtocol : public Protocol {
             case kSoftwareVersion:
                 out.push_back({kSoftwareVersion, config_.softwareVersion});
                 break;
-            case kHandId:
-                out.push_back({kHandId, static_cast<std::uint8_t>(config_.handId)});
+            case kDirection:
+                out.push_back({kDirection, static_cast<std::uint8_t>(config_.handId)});
                 break;
             default:
                 break;

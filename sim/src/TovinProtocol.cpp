@@ -8,15 +8,8 @@ namespace {
 
 // Command codes of the 10-joint hand, from its command table.
 using protocol::Quantity;
-constexpr std::uint8_t kPositions0to5 = protocol::codeOf(TOVIN, Quantity::Positions, 0);
-constexpr std::uint8_t kPositions6to9 = protocol::codeOf(TOVIN, Quantity::Positions, 1);
-constexpr std::uint8_t kNormalForce = protocol::codeOf(TOVIN, Quantity::NormalForce);
-constexpr std::uint8_t kTangentialForce = protocol::codeOf(TOVIN, Quantity::TangentialForce);
-constexpr std::uint8_t kTangentialDirection =
-    protocol::codeOf(TOVIN, Quantity::TangentialDirection);
-constexpr std::uint8_t kApproach = protocol::codeOf(TOVIN, Quantity::Approach);
+using namespace protocol::tovin;
 constexpr auto kSummaries = codesOf<HandBody::kFingers>(TOVIN, Quantity::FingerSummary);
-constexpr std::uint8_t kVersion = protocol::codeOf(TOVIN, Quantity::Version);
 constexpr auto kMatrices = codesOf<HandBody::kFingers>(TOVIN, Quantity::Matrix);
 
 static_assert(consecutiveForces(TOVIN),

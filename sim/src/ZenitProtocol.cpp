@@ -16,20 +16,7 @@ constexpr const int (&kSlotJoint)[30] = protocol::kZenitSlotJoint;
 // Command codes of the 25-joint hand, from its command table. Each joint-state family has one
 // code per finger, thumb first: finger f's code is the family's first code + f.
 using protocol::Quantity;
-constexpr std::uint8_t kPositions = protocol::codeOf(ZENIT, Quantity::Positions);
-constexpr std::uint8_t kSpeeds = protocol::codeOf(ZENIT, Quantity::Speeds);
-constexpr std::uint8_t kTorques = protocol::codeOf(ZENIT, Quantity::Torques);
-constexpr std::uint8_t kFaults = protocol::codeOf(ZENIT, Quantity::Faults);
-constexpr std::uint8_t kTemperatures = protocol::codeOf(ZENIT, Quantity::Temperatures);
-constexpr std::uint8_t kMotorSwitch = protocol::codeOf(ZENIT, Quantity::MotorSwitch);
-constexpr std::uint8_t kNormalForce = protocol::codeOf(ZENIT, Quantity::NormalForce);
-constexpr std::uint8_t kApproach = protocol::codeOf(ZENIT, Quantity::Approach);
-constexpr std::uint8_t kSensorKind = protocol::codeOf(ZENIT, Quantity::SensorKind);
-constexpr std::uint8_t kUid = protocol::codeOf(ZENIT, Quantity::Uid);
-constexpr std::uint8_t kSoftwareVersion = protocol::codeOf(ZENIT, Quantity::SoftwareVersion);
-constexpr std::uint8_t kHardwareVersion = protocol::codeOf(ZENIT, Quantity::HardwareVersion);
-constexpr std::uint8_t kHandId = protocol::codeOf(ZENIT, Quantity::HandId);
-constexpr std::uint8_t kFactoryReset = protocol::codeOf(ZENIT, Quantity::FactoryReset);
+using namespace protocol::zenit;
 
 constexpr std::size_t kFingers = HandBody::kFingers;
 constexpr std::size_t kGroup = 5;  // speeds and torques: five joints a frame
@@ -121,8 +108,8 @@ class ZenitProtocol : public Protocol {
                                static_cast<std::uint8_t>(config_.hardwareVersion >> 4),
                                static_cast<std::uint8_t>(config_.hardwareVersion & 0x0F), 0, 0});
                 break;
-            case kHandId:
-                out.push_back({kHandId, static_cast<std::uint8_t>(config_.handId)});
+            case kCommId:
+                out.push_back({kCommId, static_cast<std::uint8_t>(config_.handId)});
                 break;
             case kFactoryReset:
                 body_.reset();
