@@ -52,11 +52,6 @@ ModelInfo infoOf(VELMORA model) {
     return {"hand", 0};
 }
 
-// The 25-joint command order has four indices that no joint answers to.
-bool carriesNoJoint(VELMORA model, std::size_t joint) {
-    return (model == ZENIT || model == SABRE) && joint >= 11 && joint <= 14;
-}
-
 const char* bar(std::uint8_t v) {
     static const char* const kLevels[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
     return kLevels[v / 32];
@@ -168,7 +163,7 @@ class Demo {
 
     ByteVector withoutMissingJoints(ByteVector pose) const {
         for (std::size_t j = 0; j < pose.size(); ++j) {
-            if (carriesNoJoint(model_, j))
+            if (!protocol::hasJoint(model_, j))
                 pose[j] = 0;
         }
         return pose;
@@ -196,7 +191,7 @@ class Demo {
         if (state.size() != target.size())
             return false;
         for (std::size_t j = 0; j < state.size(); ++j) {
-            if (carriesNoJoint(model_, j))
+            if (!protocol::hasJoint(model_, j))
                 continue;
             if (std::abs(int(state[j]) - int(target[j])) > 1)
                 return false;
