@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "velmora/Protocol.h"
 #include "velmora/RangeToArc.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -150,4 +151,28 @@ TEST(RangeToArc, Helpers) {
     EXPECT_EQ(is_within_range(-1, 0, 10), 0);
     EXPECT_EQ(is_within_range(11, 0, 10), 10);
     EXPECT_EQ(is_within_range(std::numeric_limits<double>::quiet_NaN(), -2, 3), -2);
+}
+
+// Every surface finds a model's tables through the command table's key: a key the tables do
+// not know would leave a hand without radians, and a wrong one would give it another hand's.
+TEST(RangeToArc, EveryModelsKeyFindsTablesOfItsJoints) {
+    using namespace velmora;
+    const struct {
+        VELMORA model;
+        int key;
+    } rows[] = {{KESTA, 6},  {KESTA_ALT, 6}, {MARLO, 7}, {TOVIN, 10},
+                {RAVEL, 20}, {SABRE, 21},    {ZENIT, 25}};
+    for (const auto& row : rows) {
+        const int key = protocol::angleTableKey(row.model);
+        EXPECT_EQ(key, row.key) << row.model;
+        std::vector<double> min, max;
+        std::vector<int> direction;
+        ::testing::internal::CaptureStderr();
+        const bool found = initialize_params(key, "right", min, max, direction);
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(found, protocol::hasAngleTables(row.model)) << row.model;
+        if (found) {
+            EXPECT_EQ(min.size(), protocol::jointCount(row.model)) << row.model;
+        }
+    }
 }

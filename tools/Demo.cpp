@@ -28,28 +28,23 @@ constexpr auto kPollPeriod = 100ms;
 // How long one fresh read waits for the hand's answers.
 constexpr auto kReadTimeout = 200ms;
 
-struct ModelInfo {
-    const char* description;
-    int angleKey;  // 0: the hand has no joint-angle tables
-};
-
-ModelInfo infoOf(VELMORA model) {
+const char* descriptionOf(VELMORA model) {
     switch (model) {
         case KESTA_ALT:
         case KESTA:
-            return {"6-actuator hand", 0};
+            return "6-actuator hand";
         case MARLO:
-            return {"7-joint hand", 7};
+            return "7-joint hand";
         case TOVIN:
-            return {"10-joint hand", 10};
+            return "10-joint hand";
         case RAVEL:
-            return {"20-joint hand", 20};
+            return "20-joint hand";
         case SABRE:
-            return {"21-joint hand", 21};
+            return "21-joint hand";
         case ZENIT:
-            return {"25-joint hand", 25};
+            return "25-joint hand";
     }
-    return {"hand", 0};
+    return "hand";
 }
 
 const char* bar(std::uint8_t v) {
@@ -109,7 +104,7 @@ class Demo {
           joints_(shape_.joints) {}
 
     bool run() {
-        out_ << "== " << sim::modelName(model_) << ": " << infoOf(model_).description << ", "
+        out_ << "== " << sim::modelName(model_) << ": " << descriptionOf(model_) << ", "
              << (side_ == LEFT ? "left" : "right") << " (CAN id 0x" << std::hex << side_ << std::dec
              << ") ==\n";
         bool ok = true;
@@ -236,11 +231,11 @@ class Demo {
     }
 
     bool moveToAngles(const ByteVector& pose) {
-        const int key = infoOf(model_).angleKey;
-        if (key == 0) {
+        if (!protocol::hasAngleTables(model_)) {
             out_ << "   this hand has no joint-angle tables: commands stay in bytes\n";
             return true;
         }
+        const int key = protocol::angleTableKey(model_);
         const std::string side = side_ == LEFT ? "left" : "right";
         const RadianVector angles = range_to_arc(key, side, withoutMissingJoints(pose));
         std::vector<double> min, max;

@@ -460,6 +460,18 @@ constexpr std::size_t jointCount(VELMORA model) {
     return 25;
 }
 
+/// The key of the model's joint-angle tables (`range_to_arc` and the rest): its joint count,
+/// except the 21-joint firmware of the 25-joint hand, whose tables are keyed 21. The 6-actuator
+/// hand's key, 6, has no tables.
+constexpr int angleTableKey(VELMORA model) {
+    return model == SABRE ? 21 : static_cast<int>(jointCount(model));
+}
+
+/// True when the joint-angle tables know the model: all but the 6-actuator hand.
+constexpr bool hasAngleTables(VELMORA model) {
+    return model != KESTA && model != KESTA_ALT;
+}
+
 /// False for the 25-joint command order's indices that no joint answers to (11 to 14).
 constexpr bool hasJoint(VELMORA model, std::size_t joint) {
     return !((model == ZENIT || model == SABRE) && joint >= 11 && joint <= 14);

@@ -22,7 +22,7 @@ constexpr std::uint8_t kStateCodes[] = {kPositions,     kTorques,      kSpeeds,
 
 constexpr std::size_t kActuators = 6;
 // No joint-limit table exists for this key, so the radian forms fail in the conversion.
-constexpr int kModelKey = 6;
+constexpr int kModelKey = protocol::angleTableKey(KESTA);
 constexpr std::uint8_t kInitialSpeed = 0x40;
 // A version frame is the code and three numbers; a serial number shows at most this many bytes.
 constexpr std::size_t kVersionFrameBytes = 4;

@@ -17,7 +17,7 @@ constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summa
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(MARLO, Quantity::Matrix, 0);
 
 constexpr std::size_t kJoints = 7;
-constexpr int kModelKey = 7;
+constexpr int kModelKey = protocol::angleTableKey(MARLO);
 // The hand needs this long to answer a request.
 constexpr auto kReplyWait = std::chrono::milliseconds(10);
 

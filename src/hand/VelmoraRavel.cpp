@@ -27,7 +27,7 @@ static_assert(protocol::carriesJoints(RAVEL, kPositions0to4, 0, kJointsPerFrame)
                   protocol::carriesJoints(RAVEL, kPositions10to14, 10, kJointsPerFrame) &&
                   protocol::carriesJoints(RAVEL, kPositions15to19, 15, kJointsPerFrame),
               "the 20-joint hand's position frames split the joints unlike its command table");
-constexpr int kModelKey = 20;
+constexpr int kModelKey = protocol::angleTableKey(RAVEL);
 
 }  // namespace
 

@@ -29,7 +29,7 @@ static_assert(protocol::carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
                   protocol::carriesJoints(TOVIN, kFaultsA, 0, 5) &&
                   protocol::carriesJoints(TOVIN, kFaultsB, 5, 5),
               "the 10-joint hand's frames split the joints unlike its command table");
-constexpr int kModelKey = 10;
+constexpr int kModelKey = protocol::angleTableKey(TOVIN);
 
 // Firmware above 1.4 answers state requests; older firmware reports on its own.
 bool answersRequests(float firmware) {

@@ -44,8 +44,8 @@ static_assert(consecutiveFamily(Quantity::Positions) && consecutiveFamily(Quanti
 constexpr int kNoJoint = protocol::kNoJoint;
 constexpr const int (&kCommandIndexOfSlot)[kSlots] = protocol::kZenitSlotJoint;
 
-constexpr int kModelKeyFull = 25;
-constexpr int kModelKeyVariant = 21;
+constexpr int kModelKeyFull = protocol::angleTableKey(ZENIT);
+constexpr int kModelKeyVariant = protocol::angleTableKey(SABRE);
 // No conversion table has this key, so the conversion reports its invalid-parameter error.
 constexpr int kNoModelKey = 0;
 

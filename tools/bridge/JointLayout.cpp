@@ -6,32 +6,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "velmora/Protocol.h"
 #include "velmora/RangeToArc.h"
 
 namespace velmora {
 namespace bridge {
 
 namespace {
-
-// The angle tables are keyed by slot count; the 6-actuator hand has none.
-std::optional<int> angleKey(VELMORA model) {
-    switch (model) {
-        case MARLO:
-            return 7;
-        case TOVIN:
-            return 10;
-        case RAVEL:
-            return 20;
-        case SABRE:
-            return 21;
-        case ZENIT:
-            return 25;
-        case KESTA:
-        case KESTA_ALT:
-            break;
-    }
-    return std::nullopt;
-}
 
 std::string trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -57,8 +38,7 @@ std::string count(std::size_t n, const char* what) {
 }  // namespace
 
 JointLayout makeLayout(VELMORA model, std::uint32_t side, const std::vector<std::string>& names) {
-    const auto key = angleKey(model);
-    if (!key) {
+    if (!protocol::hasAngleTables(model)) {
         throw std::invalid_argument(
             "the 6-actuator hand has no joint-angle tables, and the bridge speaks radians");
     }
@@ -66,10 +46,11 @@ JointLayout makeLayout(VELMORA model, std::uint32_t side, const std::vector<std:
         throw std::invalid_argument("the hand's side must be left (0x28) or right (0x27)");
 
     JointLayout layout;
-    layout.modelKey = *key;
+    const int key = protocol::angleTableKey(model);
+    layout.modelKey = key;
     layout.side = side == LEFT ? "left" : "right";
-    for (int slot = 0; slot < *key; ++slot) {
-        if (!should_skip_joint(*key, slot))
+    for (int slot = 0; slot < key; ++slot) {
+        if (!should_skip_joint(key, slot))
             layout.slots.push_back(static_cast<std::size_t>(slot));
     }
     if (names.empty()) {
