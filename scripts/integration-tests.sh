@@ -49,7 +49,7 @@ command -v qemu-system-x86_64 >/dev/null || [ "$(id -u)" -eq 0 ] || sudo -n true
 echo "integration tier: in a QEMU VM with Debian's kernel (vcan0 and can0 up, vcan1 down)"
 echo "+ $vm --ifaces vcan0,can0,vcan1 --down vcan1 -- ${tests[*]}"
 status=0
-"$vm" --ifaces vcan0,can0,vcan1 --down vcan1 --timeout 1200 -- "${tests[@]}" || status=$?
+"$vm" --ifaces vcan0,can0,vcan1 --down vcan1 --timeout 3600 -- "${tests[@]}" || status=$?
 case $status in
   0) ;;
   125) skipped "the VM could not start ($vm exit status 125)" ;;

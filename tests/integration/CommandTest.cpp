@@ -71,18 +71,20 @@ TEST(Command, RecordAgreesWithCandumpAndCanUtilsAndPythonReadIt) {
     // Both are listening once each has recorded a start marker.
     bool candumpReady = false, recordReady = false;
     std::vector<std::string> candumpLines, recordLines;
-    ASSERT_TRUE(pollUntil([&] {
-        bus.send(0x7F1, {0xA5});
-        for (auto [child, ready, lines] : {std::tuple{&candump, &candumpReady, &candumpLines},
-                                           std::tuple{&record, &recordReady, &recordLines}}) {
-            while (auto line = child->nextLine(0ms)) {
-                lines->push_back(*line);
-                *ready = *ready || line->find("7F1#A5") != std::string::npos;
+    ASSERT_TRUE(pollUntil(
+        [&] {
+            bus.send(0x7F1, {0xA5});
+            for (auto [child, ready, lines] : {std::tuple{&candump, &candumpReady, &candumpLines},
+                                               std::tuple{&record, &recordReady, &recordLines}}) {
+                while (auto line = child->nextLine(0ms)) {
+                    lines->push_back(*line);
+                    *ready = *ready || line->find("7F1#A5") != std::string::npos;
+                }
             }
-        }
-        return candumpReady && recordReady;
-    })) << candump.transcript()
-        << record.transcript();
+            return candumpReady && recordReady;
+        },
+        kStartDeadline))
+        << candump.transcript() << record.transcript();
 
     // Frames of every shape, then a real exchange: velmora info against velmora sim.
     bus.send(0x027, {});
@@ -93,7 +95,7 @@ TEST(Command, RecordAgreesWithCandumpAndCanUtilsAndPythonReadIt) {
         Child sim({VELMORA_COMMAND, "sim", "--model", "tovin", "--side", "right", "--channel",
                    kInterface});
         ASSERT_TRUE(sim.waitForLine([](const std::string& l) { return l.find("simulated") == 0; },
-                                    30000ms));
+                                    kStartDeadline));
         EXPECT_EQ(run({VELMORA_COMMAND, "info", "--model", "tovin", "--channel", kInterface,
                        "--timeout", "5000"},
                       60000ms),

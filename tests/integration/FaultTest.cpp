@@ -31,7 +31,7 @@ std::unique_ptr<Child> startSim() {
             [](const std::string& line) {
                 return line.find("Ctrl-C stops it") != std::string::npos;
             },
-            30000ms))
+            kStartDeadline))
         ADD_FAILURE() << sim->transcript();
     return sim;
 }

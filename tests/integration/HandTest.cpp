@@ -447,7 +447,7 @@ TEST_P(KernelHand, FramesOnTheWireAndStateReadBack) {
                iface, "--sensor", profile.sensor});
     ASSERT_TRUE(sim.waitForLine(
         [](const std::string& line) { return line.find("Ctrl-C stops it") != std::string::npos; },
-        30000ms))
+        kStartDeadline))
         << sim.transcript();
 
     Wire wire;

@@ -14,6 +14,10 @@
 
 namespace velmora::integration {
 
+/// How long a program the tests start may take to say it is ready: a sanitizer build in an
+/// emulated machine, on a loaded host, starts slowly. Waits end as soon as the line comes.
+inline constexpr std::chrono::milliseconds kStartDeadline{120000};
+
 /// A program run from an argument vector (no shell), its standard output read line by line by
 /// a thread of its own, so that a chatty child never blocks on a full pipe. Standard error is
 /// left to the test's own. The destructor kills and reaps a child that is still running.
