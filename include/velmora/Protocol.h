@@ -338,6 +338,17 @@ constexpr std::uint8_t codeOf(VELMORA model, Quantity q, std::size_t index = 0) 
     return 0;
 }
 
+/// True when the model's first `n` commands of quantity `q` exist and have consecutive codes:
+/// what lets a model reach member i of a family as its first code + i.
+constexpr bool consecutiveCodes(VELMORA model, Quantity q, std::size_t n) {
+    const std::uint8_t first = codeOf(model, q);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (first == 0 || codeOf(model, q, i) != first + i)
+            return false;
+    }
+    return true;
+}
+
 // Each model's codes by name, for the hand models and the simulated hands alike. A request is
 // the code alone; the hand answers with a frame of the same code.
 

@@ -9,7 +9,7 @@ namespace {
 
 // answerMatrixCode reaches finger f's matrix as protocol::kMatrixCode + f on every model.
 constexpr bool matrixCodesFromFirst(VELMORA model) {
-    return consecutive(model, protocol::Quantity::Matrix, HandBody::kFingers) &&
+    return protocol::consecutiveCodes(model, protocol::Quantity::Matrix, HandBody::kFingers) &&
            protocol::codeOf(model, protocol::Quantity::Matrix) == protocol::kMatrixCode;
 }
 static_assert(matrixCodesFromFirst(KESTA) && matrixCodesFromFirst(KESTA_ALT) &&

@@ -30,17 +30,6 @@ constexpr std::array<std::uint8_t, N> codesOf(VELMORA model, protocol::Quantity 
     return codes;
 }
 
-/// True when the model's first n commands of quantity `q` exist and have consecutive codes.
-constexpr bool consecutive(VELMORA model, protocol::Quantity q, std::size_t n) {
-    const std::uint8_t first = protocol::codeOf(model, q);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (first == 0 || protocol::codeOf(model, q, i) != first + i) {
-            return false;
-        }
-    }
-    return true;
-}
-
 /// The quantities of a finger summary, in the order of its bytes (HandBody::fingerSummary).
 inline constexpr protocol::Quantity kSummaryQuantities[] = {
     protocol::Quantity::NormalForce, protocol::Quantity::TangentialForce,

@@ -31,11 +31,11 @@ constexpr bool writesGroups(std::uint8_t first) {
     }
     return true;
 }
-static_assert(consecutive(ZENIT, Quantity::Positions, kFingers) &&
-                  consecutive(ZENIT, Quantity::Speeds, kFingers) &&
-                  consecutive(ZENIT, Quantity::Torques, kFingers) &&
-                  consecutive(ZENIT, Quantity::Faults, kFingers) &&
-                  consecutive(ZENIT, Quantity::Temperatures, kFingers),
+static_assert(protocol::consecutiveCodes(ZENIT, Quantity::Positions, kFingers) &&
+                  protocol::consecutiveCodes(ZENIT, Quantity::Speeds, kFingers) &&
+                  protocol::consecutiveCodes(ZENIT, Quantity::Torques, kFingers) &&
+                  protocol::consecutiveCodes(ZENIT, Quantity::Faults, kFingers) &&
+                  protocol::consecutiveCodes(ZENIT, Quantity::Temperatures, kFingers),
               "a finger family of the 25-joint hand is not five consecutive codes");
 static_assert(writesGroups(kSpeeds) && writesGroups(kTorques),
               "the 25-joint hand's speed and torque frames split the joints unlike its table");

@@ -26,12 +26,7 @@ constexpr std::size_t kFingerForceBytes = 72;
 
 // The model reaches a family's codes as its first code + finger.
 constexpr bool consecutiveFamily(Quantity q) {
-    for (std::size_t finger = 1; finger < kFingers; ++finger) {
-        if (protocol::codeOf(ZENIT, q, finger) != protocol::codeOf(ZENIT, q) + finger) {
-            return false;
-        }
-    }
-    return true;
+    return protocol::consecutiveCodes(ZENIT, q, kFingers);
 }
 static_assert(consecutiveFamily(Quantity::Positions) && consecutiveFamily(Quantity::Speeds) &&
                   consecutiveFamily(Quantity::Torques) && consecutiveFamily(Quantity::Faults) &&
