@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "velmora/Models.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
@@ -452,40 +453,28 @@ inline constexpr std::uint8_t kFactoryReset = codeOf(ZENIT, Quantity::FactoryRes
 inline constexpr std::uint8_t kSaveParameter = codeOf(ZENIT, Quantity::SaveParameters);
 }  // namespace zenit
 
-/// Joint count of the model's command order.
+/// Length of the model's position vector (its command order), from the model catalogue.
 constexpr std::size_t jointCount(VELMORA model) {
-    switch (model) {
-        case KESTA_ALT:
-        case KESTA:
-            return 6;
-        case MARLO:
-            return 7;
-        case TOVIN:
-            return 10;
-        case RAVEL:
-            return 20;
-        case SABRE:
-        case ZENIT:
-            break;
-    }
-    return 25;
+    return models::info(model).slots;
 }
 
-/// The key of the model's joint-angle tables (`range_to_arc` and the rest): its joint count,
+/// The key of the model's joint-angle tables (`range_to_arc` and the rest): its slot count,
 /// except the 21-joint firmware of the 25-joint hand, whose tables are keyed 21. The 6-actuator
 /// hand's key, 6, has no tables.
 constexpr int angleTableKey(VELMORA model) {
-    return model == SABRE ? 21 : static_cast<int>(jointCount(model));
+    return models::info(model).hasAngleTables() ? models::info(model).angleTableKey
+                                                : static_cast<int>(jointCount(model));
 }
 
 /// True when the joint-angle tables know the model: all but the 6-actuator hand.
 constexpr bool hasAngleTables(VELMORA model) {
-    return model != KESTA && model != KESTA_ALT;
+    return models::info(model).hasAngleTables();
 }
 
-/// False for the 25-joint command order's indices that no joint answers to (11 to 14).
+/// False for the command order's indices that no joint answers to (the 25-joint hand's 11 to
+/// 14).
 constexpr bool hasJoint(VELMORA model, std::size_t joint) {
-    return !((model == ZENIT || model == SABRE) && joint >= 11 && joint <= 14);
+    return models::info(model).carriesJoint(joint);
 }
 
 }  // namespace protocol

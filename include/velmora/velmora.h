@@ -9,6 +9,7 @@
 #include "velmora/HandHealth.h"
 #include "velmora/IHand.h"
 #include "velmora/MessageSink.h"
+#include "velmora/Models.h"
 #include "velmora/RangeToArc.h"
 #include "velmora/VelmoraApi.h"
 #include "velmora/VelmoraKesta.h"
