@@ -17,7 +17,7 @@ fail() {
   exit 1
 }
 
-run ./scripts/install-deps.sh --packaging
+run ./scripts/install-deps.sh --packaging --python
 
 # --- The library alone -------------------------------------------------------------------------
 # Each optional part must switch itself off, never fail the configure.

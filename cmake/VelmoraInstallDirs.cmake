@@ -21,8 +21,3 @@ if(NOT DEFINED CMAKE_INSTALL_RPATH)
   endif()
   unset(_velmora_bin_to_lib)
 endif()
-
-# Where a Python module installs (COMPONENT python), relative to the prefix: Debian's directory
-# for modules of every Python 3 version.
-set(VELMORA_PYTHON_INSTALL_DIR "lib/python3/dist-packages" CACHE STRING
-  "Install directory of the Python module, relative to CMAKE_INSTALL_PREFIX")

@@ -9,9 +9,6 @@
 #   python -> python3-velmora      the Python module
 # An install() rule joins a package by naming its component (COMPONENT tools, ...).
 
-set(VELMORA_PACKAGE_MAINTAINER "velmora developers <developers@velmora.invalid>" CACHE STRING
-  "Maintainer field of the Debian packages")
-set(VELMORA_PACKAGE_RELEASE 1 CACHE STRING "Debian revision of the packages")
 set(VELMORA_DEB_VERSION "${PROJECT_VERSION}-${VELMORA_PACKAGE_RELEASE}")
 
 configure_file(${PROJECT_SOURCE_DIR}/cmake/velmora.pc.in ${PROJECT_BINARY_DIR}/velmora.pc @ONLY)

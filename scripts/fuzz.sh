@@ -16,7 +16,7 @@ runs=${FUZZ_RUNS:-}
 build=build/fuzz
 
 if ! command -v clang++-15 >/dev/null; then
-  echo "fuzz: clang++-15 is missing (scripts/install-deps.sh installs it)" >&2
+  echo "fuzz: clang++-15 is missing (scripts/install-deps.sh --fuzz installs it)" >&2
   exit 1
 fi
 
