@@ -7,9 +7,12 @@
 #include <iomanip>
 #include <sstream>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "Bindings.h"
 #include "Convert.h"
+#include "velmora/Models.h"
 #include "velmora/velmora.h"
 
 namespace velmora {
@@ -40,10 +43,13 @@ py::object out(const ForceData& fingers) {
 
 // Every call into a hand may wait (paced sends, channel locks, fresh reads): each wrapper
 // converts its arguments with the GIL held, calls with it released and converts the result
-// with it held again.
-template <class C, class R>
+// with it held again. `Self` is the bound class when the method is one of its base's.
+template <class C, class Self>
+using BoundAs = std::conditional_t<std::is_void_v<Self>, C, Self>;
+
+template <class Self = void, class C, class R>
 auto fetch(R (C::*method)()) {
-    return [method](C& self) {
+    return [method](BoundAs<C, Self>& self) {
         R result;
         {
             GilRelease release;
@@ -53,27 +59,27 @@ auto fetch(R (C::*method)()) {
     };
 }
 
-template <class C>
+template <class Self = void, class C>
 auto putBytes(void (C::*method)(const ByteVector&), const char* name) {
-    return [method, name](C& self, const py::object& values) {
+    return [method, name](BoundAs<C, Self>& self, const py::object& values) {
         const ByteVector bytes = toBytes(values, name);
         GilRelease release;
         (self.*method)(bytes);
     };
 }
 
-template <class C>
+template <class Self = void, class C>
 auto putRadians(void (C::*method)(const RadianVector&), const char* name) {
-    return [method, name](C& self, const py::object& values) {
+    return [method, name](BoundAs<C, Self>& self, const py::object& values) {
         const RadianVector radians = toRadians(values, name);
         GilRelease release;
         (self.*method)(radians);
     };
 }
 
-template <class C>
+template <class Self = void, class C>
 auto act(void (C::*method)()) {
-    return [method](C& self) {
+    return [method](BoundAs<C, Self>& self) {
         GilRelease release;
         (self.*method)();
     };
@@ -95,6 +101,19 @@ std::string healthText(const hand::HandHealth& h) {
     return text.str();
 }
 
+/// The facade, knowing its model: commands given one value per joint become one per slot.
+class PythonApi : public VelmoraApi {
+  public:
+    template <class... Args>
+    PythonApi(VELMORA handModel, HAND_TYPE handSide, Args&&... args)
+        : VelmoraApi(handModel, handSide, std::forward<Args>(args)...), model_(handModel) {}
+
+    VELMORA handModel() const { return model_; }
+
+  private:
+    VELMORA model_;
+};
+
 void bindHealth(py::module_& m) {
     py::class_<hand::HandHealth>(m, "HandHealth",
                                  "What a hand object knows about its link to the hand.")
@@ -111,7 +130,7 @@ void bindHealth(py::module_& m) {
 }
 
 void bindApi(py::module_& m) {
-    using Api = VelmoraApi;
+    using Api = PythonApi;
     py::class_<Api, Holder<Api>>(m, "VelmoraApi",
                                  "The object an application holds to drive one "
                                  "hand.")
@@ -125,23 +144,45 @@ void bindApi(py::module_& m) {
              }),
              py::arg("model"), py::arg("side"), py::arg("channel"), py::arg("bit_rate") = 1000000,
              "Opens the named channel (a SocketCAN interface, or 'virtual:NAME').")
-        .def("finger_move", putBytes(&Api::fingerMove, "positions"), py::arg("positions"))
-        .def("finger_move_arc", putRadians(&Api::fingerMoveArc, "positions"), py::arg("positions"))
-        .def("set_speed", putBytes(&Api::setSpeed, "speeds"), py::arg("speeds"))
-        .def("set_torque", putBytes(&Api::setTorque, "torques"), py::arg("torques"))
-        .def("get_speed", fetch(&Api::getSpeed))
-        .def("get_state", fetch(&Api::getState))
-        .def("get_state_arc", fetch(&Api::getStateArc))
-        .def("get_force", fetch(&Api::getForce))
-        .def("get_version", fetch(&Api::getVersion))
-        .def("get_torque", fetch(&Api::getTorque))
-        .def("get_temperature", fetch(&Api::getTemperature))
-        .def("get_fault_code", fetch(&Api::getFaultCode))
-        .def("get_current", fetch(&Api::getCurrent))
-        .def("set_current", putBytes(&Api::setCurrent, "currents"), py::arg("currents"))
-        .def("clear_fault_code", putBytes(&Api::clearFaultCode, "codes"), py::arg("codes"))
-        .def("set_enable", putBytes(&Api::setEnable, "motors"), py::arg("motors"))
-        .def("set_disable", putBytes(&Api::setDisable, "motors"), py::arg("motors"))
+        .def_property_readonly("model", &Api::handModel)
+        .def(
+            "finger_move",
+            [](Api& self, const py::object& values) {
+                ByteVector positions = toBytes(values, "positions");
+                if (auto slots = models::perSlot(self.handModel(), positions))
+                    positions = std::move(*slots);
+                GilRelease release;
+                self.fingerMove(positions);
+            },
+            py::arg("positions"),
+            "One position (0..255) per joint, in the order `state` shows them, or one per slot.")
+        .def(
+            "finger_move_arc",
+            [](Api& self, const py::object& values) {
+                RadianVector positions = toRadians(values, "positions");
+                if (auto slots = models::perSlot(self.handModel(), positions, 0.0))
+                    positions = std::move(*slots);
+                GilRelease release;
+                self.fingerMoveArc(positions);
+            },
+            py::arg("positions"),
+            "One angle (radians) per joint, in the order `state` shows them, or one per slot. A "
+            "model without joint-angle tables converts none and moves nothing.")
+        .def("set_speed", putBytes<Api>(&Api::setSpeed, "speeds"), py::arg("speeds"))
+        .def("set_torque", putBytes<Api>(&Api::setTorque, "torques"), py::arg("torques"))
+        .def("get_speed", fetch<Api>(&Api::getSpeed))
+        .def("get_state", fetch<Api>(&Api::getState))
+        .def("get_state_arc", fetch<Api>(&Api::getStateArc))
+        .def("get_force", fetch<Api>(&Api::getForce))
+        .def("get_version", fetch<Api>(&Api::getVersion))
+        .def("get_torque", fetch<Api>(&Api::getTorque))
+        .def("get_temperature", fetch<Api>(&Api::getTemperature))
+        .def("get_fault_code", fetch<Api>(&Api::getFaultCode))
+        .def("get_current", fetch<Api>(&Api::getCurrent))
+        .def("set_current", putBytes<Api>(&Api::setCurrent, "currents"), py::arg("currents"))
+        .def("clear_fault_code", putBytes<Api>(&Api::clearFaultCode, "codes"), py::arg("codes"))
+        .def("set_enable", putBytes<Api>(&Api::setEnable, "motors"), py::arg("motors"))
+        .def("set_disable", putBytes<Api>(&Api::setDisable, "motors"), py::arg("motors"))
         .def("health", &Api::health, py::call_guard<GilRelease>())
         .def(
             "read_state",
@@ -166,7 +207,9 @@ void bindApi(py::module_& m) {
                 }
                 return toArray(state);
             },
-            py::arg("timeout") = py::cast(Api::kDefaultReadTimeout))
+            py::arg("timeout") = py::cast(Api::kDefaultReadTimeout),
+            "One angle per slot; empty, with the conversion's error message, for a model without "
+            "joint-angle tables (velmora.models.info(model).has_angle_tables).")
         .def(
             "read_fresh",
             [](Api& self, hand::Reading what, const py::object& timeoutArg) {
@@ -207,7 +250,7 @@ void bindInterface(py::module_& m) {
                 return out(rows);
             },
             py::arg("which"))
-        .def("get_force", fetch<IHand, ForceData>(&IHand::getForce))
+        .def("get_force", fetch<IHand, IHand, ForceData>(&IHand::getForce))
         .def("get_thumb_force", fetch(&IHand::getThumbForce))
         .def("get_index_force", fetch(&IHand::getIndexForce))
         .def("get_middle_force", fetch(&IHand::getMiddleForce))

@@ -10,10 +10,11 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -66,6 +67,27 @@ auto onHand(const PySimulatedHand& self, F f) {
     return f(*hand);
 }
 
+/// What velmora.sim.shape_of gives: the length of the position vector and each finger's flexion
+/// joints, from the model catalogue.
+struct ModelShape {
+    std::size_t joints;
+    std::vector<std::vector<std::size_t>> fingerJoints;
+};
+
+ModelShape shapeOf(VELMORA model) {
+    const models::ModelInfo& info = models::info(model);
+    ModelShape shape{info.slots, {}};
+    for (const auto& finger : info.fingerJoints) {
+        std::vector<std::size_t> slots;
+        for (int slot : finger) {
+            if (slot != models::kNoSlot)
+                slots.push_back(static_cast<std::size_t>(slot));
+        }
+        shape.fingerJoints.push_back(std::move(slots));
+    }
+    return shape;
+}
+
 template <class Read>
 auto bodyRead(Read read) {
     return [read](const PySimulatedHand& self) {
@@ -93,22 +115,16 @@ void bindSim(py::module_& parent) {
         .value("SHORT", sim::ReplyFault::Short)
         .value("MALFORMED", sim::ReplyFault::Malformed);
 
-    py::class_<sim::ModelShape>(m, "ModelShape")
-        .def_readonly("joints", &sim::ModelShape::joints)
-        .def_readonly("finger_joints", &sim::ModelShape::fingerJoints);
-    m.def("shape_of", &sim::shapeOf, py::arg("model"),
-          "Joint count and the flexion joints of each finger (thumb first) of a model.");
-    m.def("model_from_name", &sim::modelFromName, py::arg("name"));
-    m.def(
-        "side_from_name",
-        [](const std::string& name) -> std::optional<HAND_TYPE> {
-            const auto side = sim::sideFromName(name);
-            if (!side)
-                return std::nullopt;
-            return static_cast<HAND_TYPE>(*side);
-        },
-        py::arg("name"));
-    m.def("model_name", &sim::modelName, py::arg("model"));
+    py::class_<ModelShape>(m, "ModelShape")
+        .def_readonly("joints", &ModelShape::joints)
+        .def_readonly("finger_joints", &ModelShape::fingerJoints);
+    m.def("shape_of", &shapeOf, py::arg("model"),
+          "Slot count and the flexion joints of each finger (thumb first) of a model (as "
+          "velmora.models.info gives them).");
+    // Kept for existing callers; velmora.models has them.
+    const py::module_ catalogue = parent.attr("models");
+    for (const char* name : {"model_from_name", "side_from_name", "model_name"})
+        m.attr(name) = catalogue.attr(name);
 
     py::class_<PySimulatedHand, Holder<PySimulatedHand>>(
         m, "SimulatedHand",
@@ -153,7 +169,7 @@ void bindSim(py::module_& parent) {
             "firmware", [](const PySimulatedHand& self) { return self.config().softwareVersion; })
         .def_property_readonly(
             "joints",
-            [](const PySimulatedHand& self) { return sim::shapeOf(self.config().model).joints; })
+            [](const PySimulatedHand& self) { return models::info(self.config().model).slots; })
         .def(
             "set_silent",
             [](const PySimulatedHand& self, bool silent) {

@@ -6,7 +6,7 @@
     joints = hand.get_state()          # numpy.uint8 array
 
 Names follow the C++ API in snake_case (fingerMove -> finger_move); `velmora.sim` holds the
-simulated hands.
+simulated hands, `velmora.models` what each hand model is.
 """
 
 import datetime as _datetime
@@ -18,10 +18,14 @@ import numpy.typing as _npt
 
 from ._velmora import *  # noqa: F401,F403
 from ._velmora import __version__  # noqa: F401
+from ._velmora import models as _models
 from ._velmora import sim as _sim
 
-# The simulator lives in the extension; make `import velmora.sim` find it.
+# The catalogue and the simulator live in the extension; make `import velmora.models` and
+# `import velmora.sim` find them.
+_sys.modules[__name__ + ".models"] = _models
 _sys.modules[__name__ + ".sim"] = _sim
+models = _models
 sim = _sim
 
 # Names for the types of the data, as in the type stubs (for annotations in applications).

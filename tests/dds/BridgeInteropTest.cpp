@@ -10,6 +10,7 @@
 #include "BridgeTesting.h"
 #include "FastDdsPeer.h"
 #include "support/HandPeer.h"
+#include "velmora/Models.h"
 #include "velmora/RangeToArc.h"
 #include "velmora/sim/SimulatedHand.h"
 
@@ -137,8 +138,8 @@ TEST_F(BridgeInterop, JointStatesCarryTheHandsAnglesInRadians) {
 
     const RosJointState state = states_->messages().back();
     std::vector<std::string> expectedNames;
-    for (int j = 0; j < 10; ++j)
-        expectedNames.push_back("joint_" + std::to_string(j));
+    for (std::size_t j = 0; j < 10; ++j)
+        expectedNames.push_back(models::jointName(TOVIN, j));
     EXPECT_EQ(state.name(), expectedNames);
     // The simulated hand starts open: every joint at 255.
     EXPECT_EQ(state.position(), range_to_arc(10, "right", ByteVector(10, 255)));
@@ -169,7 +170,7 @@ TEST_F(BridgeInterop, CommandsMoveTheHandInOrderAndByName) {
     // By name, two joints: the others keep their commanded angles.
     angles[3] = l.min[3];
     angles[7] = l.max[7];
-    RosJointState byName = command({"joint_7", "joint_3"}, {angles[7], angles[3]});
+    RosJointState byName = command({"joint_7", "middle_1"}, {angles[7], angles[3]});
     ASSERT_TRUE(writer->write(&byName));
     EXPECT_TRUE(eventually([&] { return targets() == arc_to_range(10, "right", angles); }))
         << bridge_->err.text();
@@ -189,12 +190,12 @@ TEST_F(BridgeInterop, MalformedCommandsAreRefusedAndNothingReachesTheHand) {
         {"too few positions", command({}, {0.1, 0.2, 0.3}), "3 positions without names"},
         {"too many positions", command({}, std::vector<double>(11, 0.1)),
          "11 positions without names"},
-        {"names and positions differ", command({"joint_0", "joint_1"}, {0.1}),
+        {"names and positions differ", command({"joint_0", "thumb_1"}, {0.1}),
          "2 names but 1 position"},
         {"unknown name", command({"thumb"}, {0.1}), "unknown joint 'thumb'"},
-        {"name twice", command({"joint_1", "joint_1"}, {0.1, 0.2}), "named twice"},
+        {"name twice", command({"thumb_1", "thumb_1"}, {0.1, 0.2}), "named twice"},
         {"not a number", command({}, std::vector<double>(10, std::nan(""))), "not a finite"},
-        {"infinite", command({"joint_2"}, {INFINITY}), "not a finite"},
+        {"infinite", command({"index_1"}, {INFINITY}), "not a finite"},
     };
     const ByteVector before = targets();
     for (std::size_t i = 0; i < cases.size(); ++i) {

@@ -9,36 +9,40 @@
 #include "BridgeTesting.h"
 #include "Diagnosis.h"
 #include "JointLayout.h"
+#include "velmora/Models.h"
 
 namespace velmora::bridge {
 namespace {
 
-TEST(JointLayout, PublishesTheSlotsThatCarryAJoint) {
+// The slot count is the length of the model's position vectors, which is not its angle-table
+// key: the 21-joint hand's vectors have 25 slots.
+TEST(JointLayout, PublishesTheSlotsWithAnAngle) {
     struct Case {
         VELMORA model;
-        int key;
+        std::size_t slotCount;
         std::size_t joints;
-        std::vector<std::size_t> missing;  // slots without a joint
+        std::vector<std::size_t> missing;  // slots without an angle
     };
     const std::vector<Case> cases = {
         {MARLO, 7, 7, {}},
         {TOVIN, 10, 10, {}},
         {RAVEL, 20, 20, {}},
-        {SABRE, 21, 13, {11, 12, 13, 14, 16, 17, 18, 19}},
+        {SABRE, 25, 17, {11, 12, 13, 14, 16, 17, 18, 19}},
         {ZENIT, 25, 21, {11, 12, 13, 14}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.key);
+        SCOPED_TRACE(models::modelName(c.model));
         const JointLayout layout = makeLayout(c.model, LEFT);
-        EXPECT_EQ(layout.modelKey, c.key);
+        EXPECT_EQ(layout.slotCount, c.slotCount);
         EXPECT_EQ(layout.side, "left");
         ASSERT_EQ(layout.slots.size(), c.joints);
         ASSERT_EQ(layout.names.size(), c.joints);
         for (std::size_t j = 0; j < c.joints; ++j) {
-            EXPECT_EQ(layout.names[j], "joint_" + std::to_string(layout.slots[j]));
+            EXPECT_EQ(layout.names[j], models::jointName(c.model, layout.slots[j]));
             EXPECT_EQ(std::count(c.missing.begin(), c.missing.end(), layout.slots[j]), 0);
         }
     }
+    EXPECT_EQ(makeLayout(TOVIN, RIGHT).names[3], "middle_1");
 }
 
 TEST(JointLayout, RefusesWhatItCannotPublish) {
@@ -106,7 +110,7 @@ TEST(JointLayout, CommandsMapOntoTheSlots) {
     EXPECT_EQ(publishedAngles(zenit, all.slotAngles), inOrder);
 
     const JointCommand partial =
-        mapCommand(zenit, {"joint_15", "joint_0"}, {0.5, 0.6}, all.slotAngles);
+        mapCommand(zenit, {"thumb_2", "thumb_1"}, {0.5, 0.6}, all.slotAngles);
     ASSERT_EQ(partial.slotAngles.size(), 25u) << partial.error;
     EXPECT_DOUBLE_EQ(partial.slotAngles[0], 0.6);
     EXPECT_DOUBLE_EQ(partial.slotAngles[15], 0.5);
@@ -120,11 +124,11 @@ TEST(JointLayout, CommandsMapOntoTheSlots) {
     };
     const std::vector<Bad> bad = {
         {{}, {0.1}, {}, "1 position without names, but this hand has 21 joints"},
-        {{"joint_0"}, {0.1}, {}, "the hand's state is not known yet"},
+        {{"thumb_1"}, {0.1}, {}, "the hand's state is not known yet"},
         {{"joint_11"}, {0.1}, all.slotAngles, "unknown joint 'joint_11'"},
-        {{"joint_0", "joint_0"}, {0.1, 0.2}, all.slotAngles, "joint 'joint_0' is named twice"},
-        {{"joint_0"}, {0.1, 0.2}, all.slotAngles, "1 name but 2 positions"},
-        {{"joint_0"}, {NAN}, all.slotAngles, "not a finite number"},
+        {{"thumb_1", "thumb_1"}, {0.1, 0.2}, all.slotAngles, "joint 'thumb_1' is named twice"},
+        {{"thumb_1"}, {0.1, 0.2}, all.slotAngles, "1 name but 2 positions"},
+        {{"thumb_1"}, {NAN}, all.slotAngles, "not a finite number"},
     };
     for (const Bad& b : bad) {
         const JointCommand c = mapCommand(zenit, b.names, b.positions, b.hold);
@@ -132,6 +136,14 @@ TEST(JointLayout, CommandsMapOntoTheSlots) {
         EXPECT_NE(c.error.find(b.error), std::string::npos) << c.error;
     }
     EXPECT_TRUE(publishedAngles(zenit, RadianVector(10, 0.0)).empty());
+
+    // What the hand object would refuse never reaches it.
+    EXPECT_EQ(handRefusal(zenit, all.slotAngles), "");
+    EXPECT_EQ(handRefusal(makeLayout(SABRE, RIGHT), RadianVector(21, 0.0)),
+              "the 21-joint hand takes 25 positions, not 21");
+    RadianVector notFinite = all.slotAngles;
+    notFinite[11] = NAN;
+    EXPECT_NE(handRefusal(zenit, notFinite).find("not a finite"), std::string::npos);
 }
 
 TEST(Diagnosis, FollowsTheHandsHealth) {
@@ -162,6 +174,10 @@ TEST(Diagnosis, FollowsTheHandsHealth) {
         EXPECT_EQ(d.level, cases[i].level) << "case " << i << ": " << d.message;
         EXPECT_FALSE(d.message.empty());
     }
+    // What the bridge cannot pass on warns, below what the hand itself says.
+    EXPECT_EQ(diagnose(health(true, 10ms), true, false, 500ms, "x refused").message, "x refused");
+    EXPECT_EQ(diagnose(health(true, 10ms), true, false, 500ms, "x refused").level, kWarn);
+    EXPECT_EQ(diagnose(health(true, 600ms), true, false, 500ms, "x refused").level, kStale);
 }
 
 TEST(BridgeOptions, RefusedWithOneLineAndStatusOne) {

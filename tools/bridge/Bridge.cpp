@@ -22,6 +22,7 @@
 #include "RosMessages.h"
 #include "velmora/HandException.h"
 #include "velmora/HandFactory.h"
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -357,7 +358,7 @@ class Bridge {
     }
 
     void run(const std::atomic<bool>& stop) {
-        out_ << "velmora bridge: " << sim::modelName(options_.model) << " " << layout_.side
+        out_ << "velmora bridge: " << models::modelName(options_.model) << " " << layout_.side
              << " hand on " << channel() << (simulated_ ? " (simulated)" : "") << ", DDS domain "
              << options_.domain << "\n  publishing " << rosTopic(options_.ns, "joint_states")
              << " (sensor_msgs/msg/JointState, " << options_.rate
@@ -425,8 +426,16 @@ class Bridge {
             return;
         lastState_ = *angles;
         const std::vector<double> positions = publishedAngles(layout_, *angles);
-        if (positions.empty())
+        if (positions.empty()) {
+            const std::string trouble = "the hand's state has " + std::to_string(angles->size()) +
+                                        " angles, not the " + std::to_string(layout_.slotCount) +
+                                        " of its joint layout";
+            if (trouble != stateTrouble_)
+                err_ << "velmora bridge: cannot publish the joint state: " << trouble << std::endl;
+            stateTrouble_ = trouble;
             return;
+        }
+        stateTrouble_.clear();
         dds_->publishJointState(layout_.names, positions);
         ++statesPublished_;
     }
@@ -436,8 +445,12 @@ class Bridge {
         KeyValues values = hand_->healthValues(health);
         addReading(values, "temperature", false, [this] { return hand_->hand().getTemperature(); });
         addReading(values, "fault", true, [this] { return hand_->hand().getFaultCode(); });
-        const Diagnosis diagnosis =
-            diagnose(health, hand_->lastReadAnswered(), anyFault(values), hand_->staleAfter());
+        const std::string trouble = !stateTrouble_.empty() ? "no joint states: " + stateTrouble_
+                                    : !commandTrouble_.empty()
+                                        ? "the latest command was refused: " + commandTrouble_
+                                        : "";
+        const Diagnosis diagnosis = diagnose(health, hand_->lastReadAnswered(), anyFault(values),
+                                             hand_->staleAfter(), trouble);
         const double seconds = std::chrono::duration<double>(running).count();
         values.emplace_back("joint states published", std::to_string(statesPublished_));
         values.emplace_back("joint state rate (Hz)",
@@ -453,8 +466,8 @@ class Bridge {
         dds_->publishDiagnostics(diagnosis.level,
                                  "velmora bridge: " + (options_.ns.empty() ? "/" : options_.ns),
                                  diagnosis.message,
-                                 sim::modelName(options_.model) + " " + layout_.side + " hand " +
-                                     hex + " on " + channel(),
+                                 std::string(models::modelName(options_.model)) + " " +
+                                     layout_.side + " hand " + hex + " on " + channel(),
                                  values);
         ++diagnosticsPublished_;
     }
@@ -468,14 +481,30 @@ class Bridge {
         const JointCommand mapped =
             mapCommand(layout_, names, positions, lastCommand_.empty() ? lastState_ : lastCommand_);
         if (mapped.slotAngles.empty()) {
-            ++commandsRefused_;
-            err_ << "velmora bridge: refused a command on "
-                 << rosTopic(options_.ns, "joint_commands") << ": " << mapped.error << std::endl;
+            refuse(mapped.error);
             return;
         }
-        hand_->hand().setJointPositionArc(mapped.slotAngles);
+        // The hand object only prints what it refuses: what it would refuse never goes to it.
+        if (const std::string why = handRefusal(layout_, mapped.slotAngles); !why.empty()) {
+            refuse(why);
+            return;
+        }
+        try {
+            hand_->hand().setJointPositionArc(mapped.slotAngles);
+        } catch (const std::exception& e) {
+            refuse(e.what());
+            return;
+        }
+        commandTrouble_.clear();
         lastCommand_ = mapped.slotAngles;
         ++commandsApplied_;
+    }
+
+    void refuse(const std::string& why) {
+        ++commandsRefused_;
+        commandTrouble_ = why;
+        err_ << "velmora bridge: refused a command on " << rosTopic(options_.ns, "joint_commands")
+             << ": " << why << std::endl;
     }
 
     const BridgeOptions options_;
@@ -488,6 +517,9 @@ class Bridge {
     std::unique_ptr<DdsLink> dds_;
     RadianVector lastState_;
     RadianVector lastCommand_;
+    // Why the latest state could not be published, or the latest command was refused.
+    std::string stateTrouble_;
+    std::string commandTrouble_;
     std::uint64_t statesPublished_ = 0;
     std::uint64_t diagnosticsPublished_ = 0;
     std::uint64_t lateTicks_ = 0;

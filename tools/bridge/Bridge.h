@@ -20,7 +20,7 @@ struct BridgeOptions {
     /// Joint states per second.
     double rate = 50;
     std::uint32_t domain = 0;
-    /// File of joint names, one a line; empty: joint_<slot>.
+    /// File of joint names, one a line; empty: the model's joint names.
     std::string jointNamesFile;
     /// Play the hand with a simulated one on the channel, in this process.
     bool sim = false;

@@ -2,11 +2,31 @@
 
 #include <CLI/CLI.hpp>
 
+#include <string>
+#include <vector>
+
 #include "Bridge.h"
-#include "velmora/sim/SimulatedHand.h"
+#include "velmora/Models.h"
 
 namespace velmora {
 namespace bridge {
+
+namespace {
+
+// The models the bridge can speak for: those with joint-angle tables.
+std::string bridgeableModels() {
+    std::vector<std::string> names;
+    for (const models::ModelInfo& m : models::kModels) {
+        if (m.hasAngleTables())
+            names.push_back(m.name);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return text;
+}
+
+}  // namespace
 
 struct BridgeCommand::Parsed {
     CLI::App* command = nullptr;
@@ -20,20 +40,21 @@ BridgeCommand::BridgeCommand(CLI::App& app) : parsed_(std::make_unique<Parsed>()
         "bridge",
         "Publish a hand's joint states and diagnostics as ROS 2 topics over DDS, and "
         "take joint commands from the network, until interrupted");
-    p.command->add_option("--model,-m", p.model, "Hand model: marlo, tovin, ravel, sabre or zenit")
+    p.command->add_option("--model,-m", p.model, "Hand model: " + bridgeableModels())
         ->required()
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::modelFromName(v) ? ""
-                                             : "unknown model '" + v +
-                                                   "': choose marlo, tovin, ravel, sabre or zenit";
+                return models::modelFromName(v)
+                           ? ""
+                           : "unknown model '" + v + "': choose " + bridgeableModels();
             },
             "MODEL"));
     p.command->add_option("--side,-s", p.side, "left or right")
         ->required()
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::sideFromName(v) ? "" : "unknown side '" + v + "': choose left or right";
+                return models::sideFromName(v) ? ""
+                                               : "unknown side '" + v + "': choose left or right";
             },
             "SIDE"));
     p.command->add_option("--channel,-c", p.options.channel,
@@ -48,7 +69,8 @@ BridgeCommand::BridgeCommand(CLI::App& app) : parsed_(std::make_unique<Parsed>()
         ->check(CLI::Range(0, 232));
     p.command
         ->add_option("--joint-names", p.options.jointNamesFile,
-                     "File of joint names, one a line (default joint_0, joint_1, ...)")
+                     "File of joint names, one a line (default the model's: thumb_1, "
+                     "index_1, ...)")
         ->check(CLI::ExistingFile);
     p.command->add_flag("--sim", p.options.sim,
                         "Play the hand with a simulated one on the channel, in this process");
@@ -66,11 +88,11 @@ bool BridgeCommand::chosen() const {
 
 int BridgeCommand::run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop) const {
     BridgeOptions options = parsed_->options;
-    options.model = *sim::modelFromName(parsed_->model);
-    options.side = *sim::sideFromName(parsed_->side);
+    options.model = *models::modelFromName(parsed_->model);
+    options.side = *models::sideFromName(parsed_->side);
     if (parsed_->command->count("--namespace") == 0)
         options.ns =
-            sim::modelName(options.model) + "_" + (options.side == LEFT ? "left" : "right");
+            std::string(models::modelName(options.model)) + "_" + models::sideName(options.side);
     if (options.channel.empty() && !options.sim) {
         err << "velmora bridge: --channel is required (or --sim for a simulated hand)\n";
         return 2;

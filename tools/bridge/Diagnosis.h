@@ -18,9 +18,10 @@ struct Diagnosis {
 };
 
 /// How the hand is doing: ERROR while its channel is down; STALE when it sent nothing for
-/// `staleAfter` or did not answer the latest state read; WARN when it reports faults; OK else.
+/// `staleAfter` or did not answer the latest state read; WARN when it reports faults, or with
+/// `trouble` when the bridge cannot do its part (publish the state, pass a command on); OK else.
 Diagnosis diagnose(const hand::HandHealth& health, bool lastReadAnswered, bool faults,
-                   std::chrono::nanoseconds staleAfter);
+                   std::chrono::nanoseconds staleAfter, const std::string& trouble = "");
 
 }  // namespace bridge
 }  // namespace velmora

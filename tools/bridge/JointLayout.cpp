@@ -6,8 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "velmora/Protocol.h"
-#include "velmora/RangeToArc.h"
+#include "velmora/Models.h"
 
 namespace velmora {
 namespace bridge {
@@ -38,24 +37,25 @@ std::string count(std::size_t n, const char* what) {
 }  // namespace
 
 JointLayout makeLayout(VELMORA model, std::uint32_t side, const std::vector<std::string>& names) {
-    if (!protocol::hasAngleTables(model)) {
-        throw std::invalid_argument(
-            "the 6-actuator hand has no joint-angle tables, and the bridge speaks radians");
+    const models::ModelInfo& info = models::info(model);
+    if (!info.hasAngleTables()) {
+        throw std::invalid_argument(std::string("the ") + info.description +
+                                    " has no joint-angle tables, and the bridge speaks radians");
     }
     if (side != LEFT && side != RIGHT)
         throw std::invalid_argument("the hand's side must be left (0x28) or right (0x27)");
 
     JointLayout layout;
-    const int key = protocol::angleTableKey(model);
-    layout.modelKey = key;
-    layout.side = side == LEFT ? "left" : "right";
-    for (int slot = 0; slot < key; ++slot) {
-        if (!should_skip_joint(key, slot))
-            layout.slots.push_back(static_cast<std::size_t>(slot));
+    layout.model = model;
+    layout.slotCount = info.slots;
+    layout.side = models::sideName(side);
+    for (std::size_t slot = 0; slot < info.slots; ++slot) {
+        if (info.hasAngle(slot))
+            layout.slots.push_back(slot);
     }
     if (names.empty()) {
         for (std::size_t slot : layout.slots)
-            layout.names.push_back("joint_" + std::to_string(slot));
+            layout.names.push_back(models::jointName(model, slot));
         return layout;
     }
     if (names.size() != layout.slots.size()) {
@@ -111,13 +111,25 @@ std::string rosTopic(const std::string& ns, const std::string& name) {
 }
 
 std::vector<double> publishedAngles(const JointLayout& layout, const RadianVector& slotAngles) {
-    if (slotAngles.size() != static_cast<std::size_t>(layout.modelKey))
+    if (slotAngles.size() != layout.slotCount)
         return {};
     std::vector<double> angles;
     angles.reserve(layout.slots.size());
     for (std::size_t slot : layout.slots)
         angles.push_back(slotAngles[slot]);
     return angles;
+}
+
+std::string handRefusal(const JointLayout& layout, const RadianVector& slotAngles) {
+    if (slotAngles.size() != layout.slotCount) {
+        return std::string("the ") + models::info(layout.model).description + " takes " +
+               count(layout.slotCount, "position") + ", not " + std::to_string(slotAngles.size());
+    }
+    for (double angle : slotAngles) {
+        if (!std::isfinite(angle))
+            return "a position is not a finite number";
+    }
+    return "";
 }
 
 JointCommand mapCommand(const JointLayout& layout, const std::vector<std::string>& names,
@@ -127,7 +139,7 @@ JointCommand mapCommand(const JointLayout& layout, const std::vector<std::string
         if (!std::isfinite(angle))
             return refuse("a position is not a finite number");
     }
-    const std::size_t slotCount = static_cast<std::size_t>(layout.modelKey);
+    const std::size_t slotCount = layout.slotCount;
     if (names.empty()) {
         if (positions.size() != layout.slots.size()) {
             return refuse(count(positions.size(), "position") +

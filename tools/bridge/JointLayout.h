@@ -12,18 +12,20 @@
 namespace velmora {
 namespace bridge {
 
-/// The joints a bridge publishes for one hand: the model's angle slots that carry a joint, and
-/// the name of each. Slot i is element i of the SDK's radian vectors for the model.
+/// The joints a bridge publishes for one hand: the model's slots that have an angle, and the
+/// name of each. Slot i is element i of the SDK's radian vectors for the model.
 struct JointLayout {
-    int modelKey = 0;                ///< key of the model's angle tables (its slot count)
+    VELMORA model = TOVIN;
+    std::size_t slotCount = 0;       ///< values of the hand's position vectors
     std::string side;                ///< "left" or "right"
-    std::vector<std::size_t> slots;  ///< slots that carry a joint, in order
+    std::vector<std::size_t> slots;  ///< slots with an angle, in order
     std::vector<std::string> names;  ///< one per entry of slots
 };
 
-/// The layout of a model and side. Names default to joint_<slot>; given names must be as many
-/// as the joints, non-empty and distinct. Throws std::invalid_argument with the reason (a model
-/// without angle tables, a side that is neither hand, names that do not fit).
+/// The layout of a model and side. Names default to the catalogue's joint names (thumb_1,
+/// joint_0, ...); given names must be as many as the joints, non-empty and distinct. Throws
+/// std::invalid_argument with the reason (a model without angle tables, a side that is neither
+/// hand, names that do not fit).
 JointLayout makeLayout(VELMORA model, std::uint32_t side,
                        const std::vector<std::string>& names = {});
 
@@ -48,6 +50,10 @@ struct JointCommand {
     RadianVector slotAngles;  ///< full slot vector to command; empty when refused
     std::string error;        ///< why it was refused
 };
+
+/// Why the hand would refuse to be commanded with `slotAngles` (its position vector takes one
+/// angle per slot, every one finite); empty when it takes them.
+std::string handRefusal(const JointLayout& layout, const RadianVector& slotAngles);
 
 /// Maps a command's names and positions (radians) onto the slots. Without names the positions
 /// are the published joints in order, all of them. With names, each names one joint, once; the
