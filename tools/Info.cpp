@@ -85,10 +85,11 @@ std::string firmwareFrom(const std::string& version) {
     return version.substr(at + key.size(), version.find('\n', at) - at - key.size());
 }
 
-int runInfo(const HandOptions& given, bool json, Io& io) {
+int runInfo(const HandOptions& given, bool json, Io& caller) {
     const HandOptions options = resolveHand(given);
     // The text, or else the same facts as one JSON object.
-    std::ostringstream out;
+    std::ostringstream text;
+    Io io{json ? text : caller.out, caller.err, caller.stop, caller.terminal};
     nlohmann::json doc;
     const VELMORA model = parseModel(options.model);
     const std::uint32_t side = parseSide(options.side);
@@ -103,9 +104,9 @@ int runInfo(const HandOptions& given, bool json, Io& io) {
     doc["identifier"] = side;
     doc["channel"] = session.channel();
     doc["simulated"] = options.sim;
-    out << "hand:        " << sim::modelName(model) << ", " << (side == LEFT ? "left" : "right")
-        << ", CAN id 0x" << std::hex << side << std::dec << " on " << session.channel()
-        << (options.sim ? " (simulated)" : "") << "\n";
+    io.out << "hand:        " << sim::modelName(model) << ", " << (side == LEFT ? "left" : "right")
+           << ", CAN id 0x" << std::hex << side << std::dec << " on " << session.channel()
+           << (options.sim ? " (simulated)" : "") << "\n";
 
     std::string version;
     const auto deadline = std::chrono::steady_clock::now() + session.timeout();
@@ -141,20 +142,21 @@ int runInfo(const HandOptions& given, bool json, Io& io) {
         latency ? nlohmann::json(std::chrono::duration<double, std::milli>(*latency).count())
                 : nlohmann::json();
     if (latency) {
-        out << "answered:    yes, first reply " << std::fixed << std::setprecision(1)
-            << std::chrono::duration<double, std::milli>(*latency).count() << " ms after opening\n"
-            << std::defaultfloat;
+        io.out << "answered:    yes, first reply " << std::fixed << std::setprecision(1)
+               << std::chrono::duration<double, std::milli>(*latency).count()
+               << " ms after opening\n"
+               << std::defaultfloat;
     } else {
-        out << "answered:    no: hand 0x" << std::hex << side << std::dec
-            << " did not answer within " << session.timeout().count() << " ms\n";
+        io.out << "answered:    no: hand 0x" << std::hex << side << std::dec
+               << " did not answer within " << session.timeout().count() << " ms\n";
     }
     if (!version.empty()) {
-        out << "version:" << indent(version) << "\n";
+        io.out << "version:" << indent(version) << "\n";
         const std::string firmware = firmwareFrom(version);
         doc["version"] = version;
         doc["firmware"] = firmware;
         if (!firmware.empty())
-            out << "firmware:    " << firmware << "\n";
+            io.out << "firmware:    " << firmware << "\n";
     }
 
     std::this_thread::sleep_for(latency ? 30ms : 0ms);  // the last identifiers' answers
@@ -196,22 +198,21 @@ int runInfo(const HandOptions& given, bool json, Io& io) {
                      {"reconnects", health.reconnects},
                      {"channel_up", health.channelUp}};
     for (const auto& [key, value] : reported)
-        out << std::left << std::setw(13) << (key + ":") << value << "\n";
+        io.out << std::left << std::setw(13) << (key + ":") << value << "\n";
 
-    out << "health:      " << health.framesReceived << " frames received, " << health.framesIgnored
-        << " ignored, " << health.framesDropped << " dropped, " << health.sendFailures
-        << " send failures, " << health.receiveErrors << " receive errors, " << health.reconnects
-        << " reconnects, channel " << (health.channelUp ? "up" : "down");
+    io.out << "health:      " << health.framesReceived << " frames received, "
+           << health.framesIgnored << " ignored, " << health.framesDropped << " dropped, "
+           << health.sendFailures << " send failures, " << health.receiveErrors
+           << " receive errors, " << health.reconnects << " reconnects, channel "
+           << (health.channelUp ? "up" : "down");
     if (health.lastFrameAge) {
-        out << ", last frame " << std::fixed << std::setprecision(1)
-            << std::chrono::duration<double, std::milli>(*health.lastFrameAge).count() << " ms ago"
-            << std::defaultfloat;
+        io.out << ", last frame " << std::fixed << std::setprecision(1)
+               << std::chrono::duration<double, std::milli>(*health.lastFrameAge).count()
+               << " ms ago" << std::defaultfloat;
     }
-    out << "\n";
+    io.out << "\n";
     if (json)
-        io.out << doc.dump(2) << "\n";
-    else
-        io.out << out.str();
+        caller.out << doc.dump(2) << "\n";
     return latency ? kSuccess : kHandFailed;
 }
 
