@@ -235,5 +235,6 @@ PYBIND11_MODULE(_velmora, m) {
     py::module_::import("atexit").attr("register")(m.attr("_shutdown"));
 
     bindHands(m);
+    bindScan(m);
     bindSim(m);
 }
