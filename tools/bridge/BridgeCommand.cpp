@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Bridge.h"
+#include "velmora/Scan.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -24,9 +25,10 @@ BridgeCommand::BridgeCommand(CLI::App& app) : parsed_(std::make_unique<Parsed>()
         ->required()
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::modelFromName(v) ? ""
-                                             : "unknown model '" + v +
-                                                   "': choose marlo, tovin, ravel, sabre or zenit";
+                return sim::modelFromName(v) || v == "auto"
+                           ? ""
+                           : "unknown model '" + v +
+                                 "': choose marlo, tovin, ravel, sabre or zenit, or auto";
             },
             "MODEL"));
     p.command->add_option("--side,-s", p.side, "left or right")
@@ -66,15 +68,38 @@ bool BridgeCommand::chosen() const {
 
 int BridgeCommand::run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop) const {
     BridgeOptions options = parsed_->options;
-    options.model = *sim::modelFromName(parsed_->model);
+    const bool automatic = parsed_->model == "auto";
+    options.model = automatic ? ZENIT : *sim::modelFromName(parsed_->model);
     options.side = *sim::sideFromName(parsed_->side);
-    if (parsed_->command->count("--namespace") == 0)
-        options.ns =
-            sim::modelName(options.model) + "_" + (options.side == LEFT ? "left" : "right");
     if (options.channel.empty() && !options.sim) {
         err << "velmora bridge: --channel is required (or --sim for a simulated hand)\n";
         return 2;
     }
+    // No DDS traffic and no hand object before the hand on --side has said what it is.
+    // A channel that cannot be opened is the bridge's to report, as before.
+    const std::optional<HandIdentity> id = [&]() -> std::optional<HandIdentity> {
+        try {
+            return options.sim ? std::nullopt : identify(options.channel, options.side);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }();
+    if (automatic && !(id && id->model())) {
+        err << "velmora bridge: --model auto: " << (id ? id->modelText() : "no hand")
+            << " answered on " << options.channel << "; name the model\n";
+        return 2;
+    }
+    if (automatic)
+        options.model = *id->model();
+    if (const std::string why = id ? contradiction(*id, options.model, options.side) : "";
+        !why.empty()) {
+        err << "velmora bridge: hand on " << options.channel << " reports " << id->reported()
+            << ": " << why << "\n";
+        return 1;
+    }
+    if (parsed_->command->count("--namespace") == 0)
+        options.ns =
+            sim::modelName(options.model) + "_" + (options.side == LEFT ? "left" : "right");
     return runBridge(options, out, err, stop);
 }
 
