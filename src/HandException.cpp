@@ -18,4 +18,9 @@ HandTimeoutException::HandTimeoutException(const std::string& message)
 
 HandTimeoutException::~HandTimeoutException() = default;
 
+HandMismatchException::HandMismatchException(const std::string& message)
+    : HandException(HAND_MISMATCH, message) {}
+
+HandMismatchException::~HandMismatchException() = default;
+
 }  // namespace velmora

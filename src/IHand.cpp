@@ -156,5 +156,12 @@ RadianVector IHand::readStateArc(std::chrono::milliseconds timeout) {
     return core->toAngles(readState(timeout));
 }
 
+HandIdentity IHand::identity(std::chrono::milliseconds timeout) {
+    if (detail::HandCore* core = handCore()) {
+        return core->identity(timeout);
+    }
+    refuse("identity");
+}
+
 }  // namespace hand
 }  // namespace velmora

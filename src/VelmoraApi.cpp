@@ -141,6 +141,11 @@ ByteVector VelmoraApi::readFresh(velmora::hand::Reading what, std::chrono::milli
     return hand->readFresh(what, timeout);
 }
 
+velmora::HandIdentity VelmoraApi::identity(std::chrono::milliseconds timeout) {
+    const CallGuard guard(*calls);
+    return hand->identity(timeout);
+}
+
 void VelmoraApi::setCurrent(const ByteVector& currents) {
     const CallGuard guard(*calls);
     model == RAVEL ? hand->setCurrent(currents) : refuse(kOnlyRavel);

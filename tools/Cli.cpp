@@ -22,6 +22,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
     // One line per subcommand.
     Subcommands commands;
+    addScan(app, commands);
+    addInterfaces(app, commands);
     addInfo(app, commands);
     addState(app, commands);
     addMove(app, commands);

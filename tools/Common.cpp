@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -9,7 +10,9 @@
 #include "velmora/HandException.h"
 #include "velmora/HandFactory.h"
 #include "velmora/MessageSink.h"
+#include "velmora/Models.h"
 #include "velmora/Protocol.h"
+#include "velmora/Scan.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -19,14 +22,45 @@ namespace {
 
 const char kFingerLetters[] = "TIMRL";
 
-CLI::Validator modelValidator() {
+constexpr char kAuto[] = "auto";
+
+CLI::Validator modelValidator(bool allowAuto = false) {
     return CLI::Validator(
-        [](std::string& value) -> std::string {
-            return sim::modelFromName(value)
+        [allowAuto](std::string& value) -> std::string {
+            return sim::modelFromName(value) || (allowAuto && value == kAuto)
                        ? ""
-                       : "unknown model '" + value + "': choose " + modelChoices();
+                       : "unknown model '" + value + "': choose " + modelChoices() +
+                             (allowAuto ? ", or auto" : "");
         },
         "MODEL");
+}
+
+std::string hexId(std::uint32_t id) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02x", static_cast<unsigned>(id));
+    return text;
+}
+
+// "(use --model tovin)": what the caller could name instead.
+std::string suggestion(const HandIdentity& id, std::uint32_t side) {
+    if (id.sideReported && id.side != side)
+        return "(use --side " + std::string(models::sideName(id.side)) + ")";
+    if (id.candidates.empty())
+        return "(--force sends anyway)";
+    std::string text = "(use";
+    for (std::size_t i = 0; i < id.candidates.size(); ++i)
+        text +=
+            std::string(i == 0 ? " " : " or ") + "--model " + models::modelName(id.candidates[i]);
+    return text + ")";
+}
+
+void checkChannel(const std::string& channel) {
+    if (!factory::HandFactory::containsIgnoreCase(channel, "can"))
+        throw UsageError("channel '" + channel +
+                         "' cannot carry a hand: its name must contain \"can\" (can0, vcan0, "
+                         "virtual:can0)");
+    if (!isVirtualChannel(channel))
+        requireInterfaceUp(channel);
 }
 
 }  // namespace
@@ -57,9 +91,18 @@ void addModelOption(CLI::App* command, std::string& model, bool required) {
 }
 
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired) {
-    addModelOption(command, options.model, modelRequired);
+    auto* model = command
+                      ->add_option("--model,-m", options.model,
+                                   "Hand model: " + modelChoices() +
+                                       ", or auto for the one hand that answers")
+                      ->check(modelValidator(true));
+    if (modelRequired)
+        model->required();
+    command->add_flag("--force", options.force,
+                      "Send even when the hand reports another model or side");
     command->add_option("--side,-s", options.side, "left or right (the hand's CAN identifier)")
         ->capture_default_str()
+        ->each([&options](const std::string&) { options.sideGiven = true; })
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
                 return sim::sideFromName(v) ? "" : "unknown side '" + v + "': choose left or right";
@@ -86,27 +129,78 @@ std::string sessionChannel(const HandOptions& options) {
     return "virtual:" + options.channel;
 }
 
-HandSession::HandSession(const HandOptions& options)
-    : model_(parseModel(options.model)),
-      side_(parseSide(options.side)),
-      channel_(sessionChannel(options)),
-      timeout_(options.timeoutMs) {
+HandOptions resolveHand(const HandOptions& options) {
+    if (options.model != kAuto)
+        return options;
+    if (options.sim)
+        throw UsageError("--model auto looks for the hand on the bus: name the model --sim plays");
+    if (options.timeoutMs < 0)
+        throw UsageError("--timeout must be 0 or more");
+    checkChannel(options.channel);
+    const std::chrono::milliseconds timeout(options.timeoutMs);
+    std::vector<HandIdentity> found;
+    if (options.sideGiven) {
+        if (auto one = identify(options.channel, parseSide(options.side), timeout, options.bitrate))
+            found.push_back(*one);
+    } else {
+        found = scan(options.channel, timeout, options.bitrate);
+    }
+    if (found.size() == 1 && found[0].model()) {
+        HandOptions resolved = options;
+        resolved.model = models::modelName(*found[0].model());
+        resolved.side = models::sideName(found[0].identifier);
+        resolved.identified = true;
+        return resolved;
+    }
+    if (found.empty())
+        throw UsageError("--model auto: no hand answered on " + options.channel + " within " +
+                         std::to_string(options.timeoutMs) + " ms");
+    std::string text =
+        "--model auto: " +
+        (found.size() == 1 ? "hand " + hexId(found[0].identifier) + " cannot tell which model it is"
+                           : std::to_string(found.size()) + " hands answered") +
+        " on " + options.channel + "; name one with --model and --side:";
+    for (const HandIdentity& h : found)
+        text += "\n  " + hexId(h.identifier) + " " + models::sideName(h.identifier) + ": " +
+                h.modelText().substr(2) + ", " + h.reported();
+    throw UsageError(text);
+}
+
+void checkIdentity(const HandOptions& options, const std::string& channel) {
+    if (options.force || options.identified)
+        return;
+    const VELMORA model = parseModel(options.model);
+    const std::uint32_t side = parseSide(options.side);
+    const auto id =
+        identify(channel, side, std::chrono::milliseconds(options.timeoutMs), options.bitrate);
+    if (!id)
+        return;
+    const std::string why = contradiction(*id, model, side);
+    if (!why.empty())
+        throw MismatchError("hand " + hexId(side) + " on " + channel + " reports " +
+                            id->reported() + ": " + why + " " + suggestion(*id, side));
+}
+
+HandSession::HandSession(const HandOptions& given)
+    : options_(resolveHand(given)),
+      model_(parseModel(options_.model)),
+      side_(parseSide(options_.side)),
+      channel_(sessionChannel(options_)),
+      timeout_(options_.timeoutMs) {
+    const HandOptions& options = options_;
     if (options.timeoutMs < 0)
         throw UsageError("--timeout must be 0 or more");
     if (options.bitrate <= 0)
         throw UsageError("--bitrate must be more than 0");
-    if (!factory::HandFactory::containsIgnoreCase(channel_, "can"))
-        throw UsageError("channel '" + channel_ +
-                         "' cannot carry a hand: its name must contain \"can\" (can0, vcan0, "
-                         "virtual:can0)");
-    if (!isVirtualChannel(channel_))
-        requireInterfaceUp(channel_);
+    checkChannel(channel_);
     if (options.sim) {
         sim::SimConfig config;
         config.model = model_;
         config.handId = side_;
         simulated_ = std::make_unique<sim::SimulatedHand>(sim::openSimChannel(channel_), config);
     }
+    // Before the hand object exists: some models send commands as they open.
+    checkIdentity(options, channel_);
     opened_ = std::chrono::steady_clock::now();
     hand_ = factory::HandFactory::createHand(model_, side_, channel_, options.bitrate);
     if (!hand_)

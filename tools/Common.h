@@ -67,7 +67,26 @@ struct HandOptions {
     bool sim = false;
     /// Milliseconds a fresh read waits for the hand.
     int timeoutMs = 500;
+    /// Send even to a hand whose report contradicts the model.
+    bool force = false;
+    /// --side was given (with --model auto, only that identifier is asked).
+    bool sideGiven = false;
+    /// The hand already said it is this model and side (--model auto found it).
+    bool identified = false;
 };
+
+/// A hand whose report contradicts the model or side the caller named.
+struct MismatchError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+/// The options with --model auto replaced by the model and side of the one hand that answers;
+/// throws UsageError, listing what answered, when that is not exactly one hand of one model.
+HandOptions resolveHand(const HandOptions& options);
+/// Asks the hand on `channel` what it is, unless --force or already known; throws MismatchError
+/// when its report contradicts the options' model or side. A hand that does not answer is left
+/// to the subcommand.
+void checkIdentity(const HandOptions& options, const std::string& channel);
 
 /// Adds the common options to a subcommand; --model is required when `modelRequired`.
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired = true);
@@ -101,6 +120,7 @@ class HandSession {
                                                               const std::atomic<bool>& stop);
 
   private:
+    HandOptions options_;
     VELMORA model_;
     std::uint32_t side_;
     std::string channel_;

@@ -3,6 +3,8 @@
 
 #include <iomanip>
 #include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "CanLog.h"
@@ -83,7 +85,12 @@ std::string firmwareFrom(const std::string& version) {
     return version.substr(at + key.size(), version.find('\n', at) - at - key.size());
 }
 
-int runInfo(const HandOptions& options, Io& io) {
+int runInfo(const HandOptions& given, bool json, Io& caller) {
+    const HandOptions options = resolveHand(given);
+    // The text, or else the same facts as one JSON object.
+    std::ostringstream text;
+    Io io{json ? text : caller.out, caller.err, caller.stop, caller.terminal};
+    nlohmann::json doc;
     const VELMORA model = parseModel(options.model);
     const std::uint32_t side = parseSide(options.side);
     const std::string channel = sessionChannel(options);
@@ -92,6 +99,11 @@ int runInfo(const HandOptions& options, Io& io) {
     HandSession session(options);
     hand::IHand& hand = session.hand();
 
+    doc["model"] = sim::modelName(model);
+    doc["side"] = side == LEFT ? "left" : "right";
+    doc["identifier"] = side;
+    doc["channel"] = session.channel();
+    doc["simulated"] = options.sim;
     io.out << "hand:        " << sim::modelName(model) << ", " << (side == LEFT ? "left" : "right")
            << ", CAN id 0x" << std::hex << side << std::dec << " on " << session.channel()
            << (options.sim ? " (simulated)" : "") << "\n";
@@ -125,6 +137,10 @@ int runInfo(const HandOptions& options, Io& io) {
     }
 
     const hand::HandHealth health = hand.health();
+    doc["answered"] = latency.has_value();
+    doc["latency_ms"] =
+        latency ? nlohmann::json(std::chrono::duration<double, std::milli>(*latency).count())
+                : nlohmann::json();
     if (latency) {
         io.out << "answered:    yes, first reply " << std::fixed << std::setprecision(1)
                << std::chrono::duration<double, std::milli>(*latency).count()
@@ -137,6 +153,8 @@ int runInfo(const HandOptions& options, Io& io) {
     if (!version.empty()) {
         io.out << "version:" << indent(version) << "\n";
         const std::string firmware = firmwareFrom(version);
+        doc["version"] = version;
+        doc["firmware"] = firmware;
         if (!firmware.empty())
             io.out << "firmware:    " << firmware << "\n";
     }
@@ -171,6 +189,15 @@ int runInfo(const HandOptions& options, Io& io) {
         }
     }
     for (const auto& [key, value] : reported)
+        doc["reported"][key] = value;
+    doc["health"] = {{"frames_received", health.framesReceived},
+                     {"frames_ignored", health.framesIgnored},
+                     {"frames_dropped", health.framesDropped},
+                     {"send_failures", health.sendFailures},
+                     {"receive_errors", health.receiveErrors},
+                     {"reconnects", health.reconnects},
+                     {"channel_up", health.channelUp}};
+    for (const auto& [key, value] : reported)
         io.out << std::left << std::setw(13) << (key + ":") << value << "\n";
 
     io.out << "health:      " << health.framesReceived << " frames received, "
@@ -184,6 +211,8 @@ int runInfo(const HandOptions& options, Io& io) {
                << " ms ago" << std::defaultfloat;
     }
     io.out << "\n";
+    if (json)
+        caller.out << doc.dump(2) << "\n";
     return latency ? kSuccess : kHandFailed;
 }
 
@@ -194,8 +223,10 @@ void addInfo(CLI::App& app, Subcommands& commands) {
     CLI::App* command = app.add_subcommand(
         "info", "Does the hand answer: version, firmware, sensors, identifiers, link health");
     addHandOptions(command, *options);
-    commands.add(command, [options](Io& io) {
-        return guarded("info", io, [&] { return runInfo(*options, io); });
+    auto json = std::make_shared<bool>(false);
+    command->add_flag("--json", *json, "One JSON object instead of the text");
+    commands.add(command, [options, json](Io& io) {
+        return guarded("info", io, [&] { return runInfo(*options, *json, io); });
     });
 }
 

@@ -16,6 +16,8 @@ void addMonitor(CLI::App& app, Subcommands& commands);
 void addRecord(CLI::App& app, Subcommands& commands);
 void addDecode(CLI::App& app, Subcommands& commands);
 void addReplay(CLI::App& app, Subcommands& commands);
+void addScan(CLI::App& app, Subcommands& commands);
+void addInterfaces(CLI::App& app, Subcommands& commands);
 
 }  // namespace tools
 }  // namespace velmora

@@ -11,6 +11,7 @@ namespace velmora {
 enum HandError : int {
     UNSUPPORTED_FEATURE = 1,
     HAND_TIMEOUT = 2,
+    HAND_MISMATCH = 3,
 };
 
 /// Base of the library's own exceptions.
@@ -43,6 +44,14 @@ class VELMORA_API HandTimeoutException : public HandException {
   public:
     explicit HandTimeoutException(const std::string& message);
     ~HandTimeoutException() override;
+};
+
+/// Thrown by identity() when what the hand reports contradicts the model (or side) the hand
+/// object was built for.
+class VELMORA_API HandMismatchException : public HandException {
+  public:
+    explicit HandMismatchException(const std::string& message);
+    ~HandMismatchException() override;
 };
 
 }  // namespace velmora

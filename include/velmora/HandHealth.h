@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace velmora {
 namespace hand {
@@ -29,6 +30,12 @@ struct HandHealth {
     /// queue was full (a flooded bus, or a receive thread held up). SocketCAN reports them;
     /// on a channel that cannot tell, it stays 0.
     std::uint64_t framesDropped = 0;
+    /// True once identity() has had an answer from the hand.
+    bool identityChecked = false;
+    /// True when the hand's last report contradicted the model or side this object was built
+    /// for (identity() threw HandMismatchException); `mismatch` then says how.
+    bool modelMismatch = false;
+    std::string mismatch;
 };
 
 /// The kinds of state a hand reports, for IHand::readFresh.

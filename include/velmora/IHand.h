@@ -9,6 +9,7 @@
 #include "velmora/Export.h"
 #include "velmora/HandException.h"
 #include "velmora/HandHealth.h"
+#include "velmora/Scan.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
@@ -92,6 +93,12 @@ class VELMORA_API IHand {
     virtual ByteVector readState(std::chrono::milliseconds timeout);
     /// readState converted to radians, as getCurrentStatusArc.
     virtual RadianVector readStateArc(std::chrono::milliseconds timeout);
+    /// Asks the hand what it is, with the version requests a scan sends (velmora/Scan.h), and
+    /// waits up to `timeout` for its answers. Returns what it reports when that fits the model
+    /// and side this object was built for; throws velmora::HandMismatchException, naming the
+    /// identifier, the report and the model, when it contradicts them (health() says so too),
+    /// and velmora::HandTimeoutException when the hand does not answer.
+    virtual HandIdentity identity(std::chrono::milliseconds timeout);
 
   protected:
     friend class detail::HandCoreAccess;

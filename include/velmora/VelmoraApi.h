@@ -68,6 +68,9 @@ class VELMORA_API VelmoraApi {
     /// One kind of state from replies to this call's own requests (IHand::readFresh).
     velmora::ByteVector readFresh(velmora::hand::Reading what,
                                   std::chrono::milliseconds timeout = kDefaultReadTimeout);
+    /// What the hand reports it is (IHand::identity); throws velmora::HandMismatchException when
+    /// that is not the model and side this object was built for.
+    velmora::HandIdentity identity(std::chrono::milliseconds timeout = velmora::kScanTimeout);
 
   private:
     class CallGuard;

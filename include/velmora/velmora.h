@@ -11,6 +11,7 @@
 #include "velmora/MessageSink.h"
 #include "velmora/Models.h"
 #include "velmora/RangeToArc.h"
+#include "velmora/Scan.h"
 #include "velmora/VelmoraApi.h"
 #include "velmora/VelmoraKesta.h"
 #include "velmora/VelmoraMarlo.h"

@@ -11,6 +11,8 @@ void bindHands(pybind11::module_& m);
 void bindCatalogue(pybind11::module_& m);
 /// The submodule `sim` (simulated hands); an empty one when built without the simulator.
 void bindSim(pybind11::module_& m);
+/// scan, HandIdentity, identity() on the hands and HandMismatchException; after bindHands.
+void bindScan(pybind11::module_& m);
 
 }  // namespace python
 }  // namespace velmora

@@ -236,5 +236,6 @@ PYBIND11_MODULE(_velmora, m) {
 
     bindHands(m);
     bindCatalogue(m);
+    bindScan(m);
     bindSim(m);
 }

@@ -18,9 +18,13 @@
 #include "velmora/CanBus.h"
 #include "velmora/IHand.h"
 #include "velmora/Protocol.h"
+#include "velmora/Scan.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
+namespace detail {
+class IdentityProbe;
+}
 namespace hand {
 namespace detail {
 
@@ -91,6 +95,11 @@ class HandCore {
 
     HandHealth health() const;
 
+    /// IHand::identity for the model the core was opened for.
+    HandIdentity identity(std::chrono::milliseconds timeout);
+    /// Ends every fresh read and identity check at once, for good.
+    void endWaits();
+
     /// A version report of the hand itself: from now on it decides, for this hand alone, the
     /// requests of firmwareVersion's readers and the channel's pacing.
     void setOwnVersion(float version);
@@ -107,6 +116,7 @@ class HandCore {
     void receiveLoop();
 
     const std::uint32_t handId_;
+    const VELMORA model_;
     std::unique_ptr<communication::ICanBus> canBus_;
     std::unique_ptr<communication::detail::ChannelLink> link_;
     std::function<void(const ByteVector&)> onFrame_;
@@ -116,6 +126,13 @@ class HandCore {
     std::atomic<std::uint64_t> framesReceived_{0};
     std::atomic<std::uint64_t> framesIgnored_{0};
     std::atomic<std::int64_t> lastFrameNs_{0};  // steady clock; 0: no frame yet
+    // The identity check under way, which sees every frame of the hand; its outcome.
+    std::mutex identityMutex_;
+    mutable std::mutex probeMutex_;
+    velmora::detail::IdentityProbe* probe_ = nullptr;
+    bool closing_ = false;
+    bool identityChecked_ = false;
+    std::string mismatch_;
     std::atomic<bool> running_{false};
     std::thread receiveThread_;
 };
@@ -130,7 +147,7 @@ class HandCoreAccess {
     /// Ends every fresh read of the hand at once, for good.
     static void endWaits(IHand& hand) {
         if (HandCore* core = hand.handCore()) {
-            core->caches.wake();
+            core->endWaits();
         }
     }
 };

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "detail/Identify.h"
 #include "detail/Messages.h"
 
 #include "velmora/RangeToArc.h"
@@ -49,6 +50,7 @@ std::int64_t nowNs() {
 
 HandCore::HandCore(std::uint32_t handId, const std::string& channel, int bitRate, VELMORA model)
     : handId_(handId),
+      model_(model),
       canBus_(communication::CanBusFactory::createCanBus(handId, channel, bitRate, model)),
       link_(communication::detail::linkTo(*canBus_)) {
     if (!link_) {
@@ -101,7 +103,7 @@ void HandCore::startReceiving(std::function<void(const ByteVector&)> onFrame) {
 
 void HandCore::stopReceiving() {
     running_ = false;
-    caches.wake();
+    endWaits();
     link_->wake();
     if (receiveThread_.joinable()) {
         receiveThread_.join();
@@ -126,6 +128,12 @@ void HandCore::deliver(const communication::CanMessage& message) {
     ++framesReceived_;
     lastFrameNs_ = nowNs();
     const std::size_t length = std::min<std::size_t>(message.len, message.data.size());
+    {
+        std::lock_guard<std::mutex> lock(probeMutex_);
+        if (probe_ != nullptr) {
+            probe_->offer(message.id, message.data.data(), length);
+        }
+    }
     if (length == 0 || !onFrame_) {
         return;
     }
@@ -198,7 +206,63 @@ HandHealth HandCore::health() const {
     if (const std::int64_t last = lastFrameNs_; last != 0) {
         health.lastFrameAge = std::chrono::nanoseconds(nowNs() - last);
     }
+    std::lock_guard<std::mutex> lock(probeMutex_);
+    health.identityChecked = identityChecked_;
+    health.modelMismatch = !mismatch_.empty();
+    health.mismatch = mismatch_;
     return health;
+}
+
+HandIdentity HandCore::identity(std::chrono::milliseconds timeout) {
+    const std::lock_guard<std::mutex> one(identityMutex_);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    velmora::detail::IdentityProbe probe({handId_});
+    {
+        std::lock_guard<std::mutex> lock(probeMutex_);
+        if (closing_) {
+            throw HandTimeoutException("Hand " + hex(handId_) + " was closed before it replied");
+        }
+        probe_ = &probe;
+    }
+    // The probe leaves the receive thread's reach however this ends.
+    struct Detach {
+        HandCore& core;
+        ~Detach() {
+            std::lock_guard<std::mutex> lock(core.probeMutex_);
+            core.probe_ = nullptr;
+        }
+    } detach{*this};
+    for (std::uint8_t code : velmora::detail::kVersionRequests) {
+        probe.sending(handId_, code);
+        request(code);
+    }
+    probe.waitSettled(deadline);
+    const std::vector<HandIdentity> found = probe.results();
+    if (found.empty()) {
+        throw HandTimeoutException("No version answer from hand " + hex(handId_) + " within " +
+                                   std::to_string(timeout.count()) + " ms");
+    }
+    const HandIdentity& id = found.front();
+    const std::string why = contradiction(id, model_, handId_);
+    {
+        std::lock_guard<std::mutex> lock(probeMutex_);
+        identityChecked_ = true;
+        mismatch_ =
+            why.empty() ? "" : "hand " + hex(handId_) + " reports " + id.reported() + ": " + why;
+        if (!why.empty()) {
+            throw HandMismatchException(mismatch_);
+        }
+    }
+    return id;
+}
+
+void HandCore::endWaits() {
+    caches.wake();
+    std::lock_guard<std::mutex> lock(probeMutex_);
+    closing_ = true;
+    if (probe_ != nullptr) {
+        probe_->wake();
+    }
 }
 
 void HandCore::setOwnVersion(float version) {

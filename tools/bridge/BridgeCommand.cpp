@@ -7,6 +7,7 @@
 
 #include "Bridge.h"
 #include "velmora/Models.h"
+#include "velmora/Scan.h"
 
 namespace velmora {
 namespace bridge {
@@ -44,9 +45,10 @@ BridgeCommand::BridgeCommand(CLI::App& app) : parsed_(std::make_unique<Parsed>()
         ->required()
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return models::modelFromName(v)
+                return models::modelFromName(v) || v == "auto"
                            ? ""
-                           : "unknown model '" + v + "': choose " + bridgeableModels();
+                           : "unknown model '" + v + "': choose " + bridgeableModels() +
+                                 ", or auto";
             },
             "MODEL"));
     p.command->add_option("--side,-s", p.side, "left or right")
@@ -88,15 +90,38 @@ bool BridgeCommand::chosen() const {
 
 int BridgeCommand::run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop) const {
     BridgeOptions options = parsed_->options;
-    options.model = *models::modelFromName(parsed_->model);
+    const bool automatic = parsed_->model == "auto";
+    options.model = automatic ? ZENIT : *models::modelFromName(parsed_->model);
     options.side = *models::sideFromName(parsed_->side);
-    if (parsed_->command->count("--namespace") == 0)
-        options.ns =
-            std::string(models::modelName(options.model)) + "_" + models::sideName(options.side);
     if (options.channel.empty() && !options.sim) {
         err << "velmora bridge: --channel is required (or --sim for a simulated hand)\n";
         return 2;
     }
+    // No DDS traffic and no hand object before the hand on --side has said what it is.
+    // A channel that cannot be opened is the bridge's to report, as before.
+    const std::optional<HandIdentity> id = [&]() -> std::optional<HandIdentity> {
+        try {
+            return options.sim ? std::nullopt : identify(options.channel, options.side);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }();
+    if (automatic && !(id && id->model())) {
+        err << "velmora bridge: --model auto: " << (id ? id->modelText() : "no hand")
+            << " answered on " << options.channel << "; name the model\n";
+        return 2;
+    }
+    if (automatic)
+        options.model = *id->model();
+    if (const std::string why = id ? contradiction(*id, options.model, options.side) : "";
+        !why.empty()) {
+        err << "velmora bridge: hand on " << options.channel << " reports " << id->reported()
+            << ": " << why << "\n";
+        return 1;
+    }
+    if (parsed_->command->count("--namespace") == 0)
+        options.ns =
+            std::string(models::modelName(options.model)) + "_" + models::sideName(options.side);
     return runBridge(options, out, err, stop);
 }
 
