@@ -271,6 +271,13 @@ constexpr const ModelInfo& info(VELMORA model) {
     return kModels[std::size(kModels) - 1];
 }
 
+/// True for kesta_alt: the 6-actuator hand again, under its older value.
+constexpr bool isAlias(VELMORA model) {
+    return model == KESTA_ALT;
+}
+/// Every hand once, in the enumeration's order: the model values but the aliases.
+VELMORA_API std::vector<VELMORA> everyHand();
+
 /// "kesta, kesta_alt, marlo, ..., sabre or zenit": the names a user may type.
 VELMORA_API std::string modelChoices();
 /// The model of a name (any case); empty for a name no model has.
