@@ -8,8 +8,8 @@
 #include "CanLog.h"
 #include "FrameMeaning.h"
 #include "Subcommands.h"
+#include "velmora/Models.h"
 #include "velmora/Protocol.h"
-#include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
 namespace tools {
@@ -92,7 +92,7 @@ int runInfo(const HandOptions& options, Io& io) {
     HandSession session(options);
     hand::IHand& hand = session.hand();
 
-    io.out << "hand:        " << sim::modelName(model) << ", " << (side == LEFT ? "left" : "right")
+    io.out << "hand:        " << models::modelName(model) << ", " << models::sideName(side)
            << ", CAN id 0x" << std::hex << side << std::dec << " on " << session.channel()
            << (options.sim ? " (simulated)" : "") << "\n";
 

@@ -13,7 +13,9 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -77,6 +79,24 @@ auto bodyRead(Read read) {
     };
 }
 
+/// sim.shape_of's answer, from the model catalogue.
+struct ModelShape {
+    std::size_t joints;
+    std::vector<std::vector<std::size_t>> fingerJoints;
+};
+
+ModelShape shapeOf(VELMORA model) {
+    const models::ModelInfo& m = models::info(model);
+    ModelShape shape{m.slots, std::vector<std::vector<std::size_t>>(models::kFingers)};
+    for (std::size_t f = 0; f < models::kFingers; ++f) {
+        for (int slot : m.fingerJoints[f]) {
+            if (slot != models::kNoSlot)
+                shape.fingerJoints[f].push_back(static_cast<std::size_t>(slot));
+        }
+    }
+    return shape;
+}
+
 }  // namespace
 
 void bindSim(py::module_& parent) {
@@ -93,22 +113,26 @@ void bindSim(py::module_& parent) {
         .value("SHORT", sim::ReplyFault::Short)
         .value("MALFORMED", sim::ReplyFault::Malformed);
 
-    py::class_<sim::ModelShape>(m, "ModelShape")
-        .def_readonly("joints", &sim::ModelShape::joints)
-        .def_readonly("finger_joints", &sim::ModelShape::fingerJoints);
-    m.def("shape_of", &sim::shapeOf, py::arg("model"),
-          "Joint count and the flexion joints of each finger (thumb first) of a model.");
-    m.def("model_from_name", &sim::modelFromName, py::arg("name"));
+    py::class_<ModelShape>(m, "ModelShape")
+        .def_readonly("joints", &ModelShape::joints)
+        .def_readonly("finger_joints", &ModelShape::fingerJoints);
+    m.def("shape_of", &shapeOf, py::arg("model"),
+          "Slot count and the flexion joints of each finger (thumb first) of a model.");
+    m.def(
+        "model_from_name", [](const std::string& name) { return models::modelFromName(name); },
+        py::arg("name"));
     m.def(
         "side_from_name",
         [](const std::string& name) -> std::optional<HAND_TYPE> {
-            const auto side = sim::sideFromName(name);
+            const auto side = models::sideFromName(name);
             if (!side)
                 return std::nullopt;
             return static_cast<HAND_TYPE>(*side);
         },
         py::arg("name"));
-    m.def("model_name", &sim::modelName, py::arg("model"));
+    m.def(
+        "model_name", [](VELMORA model) { return std::string(models::modelName(model)); },
+        py::arg("model"));
 
     py::class_<PySimulatedHand, Holder<PySimulatedHand>>(
         m, "SimulatedHand",
@@ -153,7 +177,7 @@ void bindSim(py::module_& parent) {
             "firmware", [](const PySimulatedHand& self) { return self.config().softwareVersion; })
         .def_property_readonly(
             "joints",
-            [](const PySimulatedHand& self) { return sim::shapeOf(self.config().model).joints; })
+            [](const PySimulatedHand& self) { return models::info(self.config().model).slots; })
         .def(
             "set_silent",
             [](const PySimulatedHand& self, bool silent) {

@@ -22,6 +22,7 @@
 #include "RosMessages.h"
 #include "velmora/HandException.h"
 #include "velmora/HandFactory.h"
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -357,7 +358,7 @@ class Bridge {
     }
 
     void run(const std::atomic<bool>& stop) {
-        out_ << "velmora bridge: " << sim::modelName(options_.model) << " " << layout_.side
+        out_ << "velmora bridge: " << models::modelName(options_.model) << " " << layout_.side
              << " hand on " << channel() << (simulated_ ? " (simulated)" : "") << ", DDS domain "
              << options_.domain << "\n  publishing " << rosTopic(options_.ns, "joint_states")
              << " (sensor_msgs/msg/JointState, " << options_.rate
@@ -453,8 +454,8 @@ class Bridge {
         dds_->publishDiagnostics(diagnosis.level,
                                  "velmora bridge: " + (options_.ns.empty() ? "/" : options_.ns),
                                  diagnosis.message,
-                                 sim::modelName(options_.model) + " " + layout_.side + " hand " +
-                                     hex + " on " + channel(),
+                                 std::string(models::modelName(options_.model)) + " " +
+                                     layout_.side + " hand " + hex + " on " + channel(),
                                  values);
         ++diagnosticsPublished_;
     }

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Bridge.h"
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -24,16 +25,18 @@ BridgeCommand::BridgeCommand(CLI::App& app) : parsed_(std::make_unique<Parsed>()
         ->required()
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::modelFromName(v) ? ""
-                                             : "unknown model '" + v +
-                                                   "': choose marlo, tovin, ravel, sabre or zenit";
+                return models::modelFromName(v)
+                           ? ""
+                           : "unknown model '" + v +
+                                 "': choose marlo, tovin, ravel, sabre or zenit";
             },
             "MODEL"));
     p.command->add_option("--side,-s", p.side, "left or right")
         ->required()
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::sideFromName(v) ? "" : "unknown side '" + v + "': choose left or right";
+                return models::sideFromName(v) ? ""
+                                               : "unknown side '" + v + "': choose left or right";
             },
             "SIDE"));
     p.command->add_option("--channel,-c", p.options.channel,
@@ -66,11 +69,11 @@ bool BridgeCommand::chosen() const {
 
 int BridgeCommand::run(std::ostream& out, std::ostream& err, const std::atomic<bool>& stop) const {
     BridgeOptions options = parsed_->options;
-    options.model = *sim::modelFromName(parsed_->model);
-    options.side = *sim::sideFromName(parsed_->side);
+    options.model = *models::modelFromName(parsed_->model);
+    options.side = *models::sideFromName(parsed_->side);
     if (parsed_->command->count("--namespace") == 0)
-        options.ns =
-            sim::modelName(options.model) + "_" + (options.side == LEFT ? "left" : "right");
+        options.ns = std::string(models::modelName(options.model)) + "_" +
+                     (options.side == LEFT ? "left" : "right");
     if (options.channel.empty() && !options.sim) {
         err << "velmora bridge: --channel is required (or --sim for a simulated hand)\n";
         return 2;
