@@ -128,15 +128,12 @@ std::size_t recordModel(const fs::path& root, VELMORA model, const char* name,
 void writeConversionSeeds(const fs::path& root) {
     const fs::path dir = root / "conversion";
     fs::create_directories(dir);
-    // Key selectors 0..4 are the keys 7, 10, 20, 21 and 25; each takes its model's slots.
+    // Key selectors 0..4 are the keys 7, 10, 20, 21 and 25: those of the hands with joint-angle
+    // tables, in the enumeration's order. Each takes its model's slots.
     std::vector<std::size_t> lengths;
-    for (int key : {7, 10, 20, 21, 25}) {
-        for (const models::ModelInfo& m : models::kModels) {
-            if (m.angleTableKey == key) {
-                lengths.push_back(m.slots);
-                break;
-            }
-        }
+    for (VELMORA model : models::everyHand()) {
+        if (models::info(model).hasAngleTables())
+            lengths.push_back(models::info(model).slots);
     }
     for (std::uint8_t key = 0; key < lengths.size(); ++key) {
         for (std::uint8_t side = 0; side < 2; ++side) {

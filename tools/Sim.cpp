@@ -87,7 +87,7 @@ int runSim(const SimOptions& options, Io& io) {
 }  // namespace
 
 void addDemo(CLI::App& app, Subcommands& commands) {
-    auto model = std::make_shared<std::string>("tovin");
+    auto model = std::make_shared<std::string>(models::modelName(TOVIN));
     auto side = std::make_shared<std::string>("right");
     CLI::App* demo =
         app.add_subcommand("demo", "Drive a simulated hand through the SDK, no hardware needed");
