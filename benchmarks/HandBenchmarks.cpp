@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
 
@@ -18,6 +19,10 @@ using velmora::communication::VirtualCanBus;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+std::size_t slots(VELMORA model) {
+    return velmora::models::info(model).slots;
+}
 
 // Library messages ("opened successfully") would garble the benchmark's table.
 struct QuietLibrary {
@@ -114,7 +119,7 @@ static void Destruction(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(took).count());
         samples.push_back(std::chrono::duration<double, std::micro>(took).count());
     }
-    state.SetLabel(velmora::sim::modelName(model));
+    state.SetLabel(velmora::models::modelName(model));
     reportPercentiles(state, std::move(samples));
 }
 BENCHMARK(Destruction)
@@ -128,25 +133,27 @@ static void PacedCall(benchmark::State& state) {
     QuietLibrary quiet;
     struct Call {
         VELMORA model;
-        const char* name;
+        const char* operation;
         double floorMs;
         std::function<void(VelmoraApi&)> run;
     };
     static const std::vector<Call> calls = {
-        {TOVIN, "tovin fingerMove", 6, [](VelmoraApi& a) { a.fingerMove(ByteVector(10, 200)); }},
-        {TOVIN, "tovin getTemperature", 6, [](VelmoraApi& a) { a.getTemperature(); }},
-        {MARLO, "marlo fingerMove", 3, [](VelmoraApi& a) { a.fingerMove(ByteVector(7, 200)); }},
-        {RAVEL, "ravel getState", 12, [](VelmoraApi& a) { a.getState(); }},
-        {KESTA, "kesta getState", 3, [](VelmoraApi& a) { a.getState(); }},
-        {ZENIT, "zenit fingerMove", 25, [](VelmoraApi& a) { a.fingerMove(ByteVector(25, 9)); }},
-        {ZENIT, "zenit getForce", 45, [](VelmoraApi& a) { a.getForce(); }},
+        {TOVIN, "fingerMove", 6,
+         [](VelmoraApi& a) { a.fingerMove(ByteVector(slots(TOVIN), 200)); }},
+        {TOVIN, "getTemperature", 6, [](VelmoraApi& a) { a.getTemperature(); }},
+        {MARLO, "fingerMove", 3,
+         [](VelmoraApi& a) { a.fingerMove(ByteVector(slots(MARLO), 200)); }},
+        {RAVEL, "getState", 12, [](VelmoraApi& a) { a.getState(); }},
+        {KESTA, "getState", 3, [](VelmoraApi& a) { a.getState(); }},
+        {ZENIT, "fingerMove", 25, [](VelmoraApi& a) { a.fingerMove(ByteVector(slots(ZENIT), 9)); }},
+        {ZENIT, "getForce", 45, [](VelmoraApi& a) { a.getForce(); }},
     };
     const Call& call = calls[static_cast<std::size_t>(state.range(0))];
     VelmoraApi api(call.model, RIGHT, "virtual:can-bench-paced");
     for (auto _ : state) {
         call.run(api);
     }
-    state.SetLabel(call.name);
+    state.SetLabel(std::string(velmora::models::modelName(call.model)) + " " + call.operation);
     state.counters["floor_ms"] = call.floorMs;
     state.counters["ratio"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * call.floorMs * 1e-3,

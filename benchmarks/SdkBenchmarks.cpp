@@ -1,22 +1,26 @@
 // Costs an application pays on its control loop: joint conversion and the in-process bus.
 #include <benchmark/benchmark.h>
 
+#include "velmora/Models.h"
 #include "velmora/velmora.h"
 
 using velmora::communication::VirtualCanBus;
 
+// The 25-joint hand's tables: the longest vectors the conversion takes.
+static const velmora::models::ModelInfo& kLongest = velmora::models::info(ZENIT);
+
 static void RangeToArc25(benchmark::State& state) {
-    const std::vector<std::uint8_t> bytes(25, 128);
+    const std::vector<std::uint8_t> bytes(kLongest.slots, 128);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(range_to_arc(25, "right", bytes));
+        benchmark::DoNotOptimize(range_to_arc(kLongest.angleTableKey, "right", bytes));
     }
 }
 BENCHMARK(RangeToArc25);
 
 static void ArcToRange25(benchmark::State& state) {
-    const std::vector<double> angles(25, 0.3);
+    const std::vector<double> angles(kLongest.slots, 0.3);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(arc_to_range(25, "left", angles));
+        benchmark::DoNotOptimize(arc_to_range(kLongest.angleTableKey, "left", angles));
     }
 }
 BENCHMARK(ArcToRange25);

@@ -13,6 +13,7 @@
 
 #include "FuzzInput.h"
 #include "velmora/HandFactory.h"
+#include "velmora/Models.h"
 #include "velmora/Protocol.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
@@ -62,7 +63,7 @@ void driveAndRead(hand::IHand& hand, VELMORA model) {
     };
     for (int round = 0; round < 3; ++round) {
         hand.setJointPositions(
-            ByteVector(protocol::jointCount(model), static_cast<std::uint8_t>(80 * round)));
+            ByteVector(models::info(model).slots, static_cast<std::uint8_t>(80 * round)));
         quietly([&] { hand.getCurrentStatus(); });
         quietly([&] { hand.getSpeed(); });
         quietly([&] { hand.getTorque(); });
@@ -127,9 +128,14 @@ std::size_t recordModel(const fs::path& root, VELMORA model, const char* name,
 void writeConversionSeeds(const fs::path& root) {
     const fs::path dir = root / "conversion";
     fs::create_directories(dir);
-    // Key selectors 0..4 are the keys 7, 10, 20, 21 and 25.
-    const std::size_t lengths[] = {7, 10, 20, 25, 25};
-    for (std::uint8_t key = 0; key < 5; ++key) {
+    // Key selectors 0..4 are the keys 7, 10, 20, 21 and 25: those of the hands with joint-angle
+    // tables, in the enumeration's order. Each takes its model's slots.
+    std::vector<std::size_t> lengths;
+    for (VELMORA model : models::everyHand()) {
+        if (models::info(model).hasAngleTables())
+            lengths.push_back(models::info(model).slots);
+    }
+    for (std::uint8_t key = 0; key < lengths.size(); ++key) {
         for (std::uint8_t side = 0; side < 2; ++side) {
             ByteVector bytes{key, side, 1};
             for (std::size_t i = 0; i < lengths[key]; ++i)
@@ -151,11 +157,13 @@ void writeConversionSeeds(const fs::path& root) {
 void writeCommandSeeds(const fs::path& root) {
     const fs::path dir = root / "command_arguments";
     fs::create_directories(dir);
-    const std::size_t joints[] = {6, 7, 10, 20, 25, 25};
-    for (std::uint8_t model = 0; model < 6; ++model) {
+    // Model selectors of the command harness: every hand, in the enumeration's order.
+    const std::vector<VELMORA> fuzzed = models::everyHand();
+    for (std::uint8_t model = 0; model < fuzzed.size(); ++model) {
+        const std::size_t slots = models::info(fuzzed[model]).slots;
         for (std::uint8_t setter = 0; setter < 9; ++setter) {
             ByteVector input{model, setter};
-            const std::size_t n = setter == 7 ? joints[model] * 8 : joints[model];
+            const std::size_t n = setter == 7 ? slots * 8 : slots;
             for (std::size_t i = 0; i < n; ++i)
                 input.push_back(static_cast<std::uint8_t>(i * 11));
             writeFile(dir / ("m" + std::to_string(model) + "-s" + std::to_string(setter)), input);
@@ -172,15 +180,11 @@ int main(int argc, char** argv) {
     }
     fuzz::silenceLibrary();
     const fs::path root = argv[1];
-    const struct {
-        VELMORA model;
-        const char* name;
-    } models[] = {{KESTA, "kesta"}, {MARLO, "marlo"}, {TOVIN, "tovin"},
-                  {RAVEL, "ravel"}, {SABRE, "sabre"}, {ZENIT, "zenit"}};
-    for (const auto& m : models) {
-        std::size_t seeds = recordModel(root, m.model, m.name, sim::SensorKind::Matrix, "matrix");
-        seeds += recordModel(root, m.model, m.name, sim::SensorKind::Summary, "summary");
-        std::cout << m.name << ": " << seeds << " seeds\n";
+    for (VELMORA model : models::everyHand()) {
+        const char* name = models::modelName(model);
+        std::size_t seeds = recordModel(root, model, name, sim::SensorKind::Matrix, "matrix");
+        seeds += recordModel(root, model, name, sim::SensorKind::Summary, "summary");
+        std::cout << name << ": " << seeds << " seeds\n";
     }
     writeConversionSeeds(root);
     writeCommandSeeds(root);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "velmora/HandFactory.h"
+#include "velmora/Models.h"
 #include "velmora/velmora.h"
 
 using namespace velmora;
@@ -32,14 +33,7 @@ using velmora::hand::Reading;
 
 namespace {
 
-struct Model {
-    VELMORA model;
-    const char* name;
-    std::size_t joints;
-};
-
-constexpr Model kModels[] = {{KESTA, "kesta", 6},  {MARLO, "marlo", 7},  {TOVIN, "tovin", 10},
-                             {RAVEL, "ravel", 20}, {SABRE, "sabre", 25}, {ZENIT, "zenit", 25}};
+using Model = models::ModelInfo;
 
 long residentKb() {
     std::ifstream status("/proc/self/status");
@@ -100,7 +94,7 @@ std::vector<Call> everyCall(const Model& m) {
             b = static_cast<std::uint8_t>(r());
         return v;
     };
-    const std::size_t joints = m.joints;
+    const std::size_t joints = m.slots;
     return {
         [](IHand& h, std::mt19937&) { h.getCurrentStatus(); },
         [](IHand& h, std::mt19937&) { h.getCurrentStatusArc(); },
@@ -226,14 +220,14 @@ int main(int argc, char** argv) {
     // The allocator's caches (and a sanitizer's quarantine) reach their working size on an
     // unreported run first, so that what grows afterwards is the library's.
     if (warmup > 0) {
-        soak(kModels[0], std::chrono::seconds(warmup));
+        soak(models::info(KESTA), std::chrono::seconds(warmup));
     }
 
     bool failed = false;
     std::printf("%-6s %10s %10s %9s %9s %8s  %-17s %-13s %9s\n", "model", "frames", "to hand",
                 "ignored", "calls", "msgs", "RSS kB start/end", "fds s/e/after", "destroy");
-    for (const Model& m : kModels) {
-        if (only != "all" && only != m.name)
+    for (const Model& m : models::kModels) {
+        if (models::isAlias(m.model) || (only != "all" && only != m.name))
             continue;
         const std::uint64_t messagesBefore = messages;
         const Result r = soak(m, std::chrono::seconds(seconds));

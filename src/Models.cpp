@@ -95,9 +95,9 @@ constexpr bool versionOnTheWire(const ModelInfo& m) {
         const Layout want = m.version.style == VersionStyle::Report   ? Layout::VersionReport
                             : m.version.style == VersionStyle::Fields ? Layout::VersionFields
                                                                       : Layout::VersionNibbles;
-        const bool software = c.quantity == Quantity::SoftwareVersion ||
-                              (c.quantity == Quantity::Version &&
-                               m.version.style == VersionStyle::Report);
+        const bool software =
+            c.quantity == Quantity::SoftwareVersion ||
+            (c.quantity == Quantity::Version && m.version.style == VersionStyle::Report);
         return c.reply.layout == want && software && 1u + c.reply.count == m.version.length;
     }
     return false;
@@ -112,8 +112,8 @@ constexpr bool slotsAgree(const ModelInfo& m) {
     }
     for (const auto& finger : m.fingerJoints) {
         for (int s : finger) {
-            if (s != kNoSlot && (!m.carriesJoint(static_cast<std::size_t>(s)) ||
-                                 m.slotTable[s].finger < 0))
+            if (s != kNoSlot &&
+                (!m.carriesJoint(static_cast<std::size_t>(s)) || m.slotTable[s].finger < 0))
                 return false;
         }
     }
@@ -142,6 +142,15 @@ constexpr VELMORA kChoiceOrder[] = {KESTA, KESTA_ALT, MARLO, TOVIN, RAVEL, SABRE
 static_assert(std::size(kChoiceOrder) == std::size(kModels), "every model is a choice");
 
 }  // namespace
+
+std::vector<VELMORA> everyHand() {
+    std::vector<VELMORA> hands;
+    for (const ModelInfo& m : kModels) {
+        if (!isAlias(m.model))
+            hands.push_back(m.model);
+    }
+    return hands;
+}
 
 std::string modelChoices() {
     std::string text;

@@ -27,7 +27,7 @@ std::string joinFields(const ByteVector& frame) {
 }
 
 std::string nibbles(std::uint8_t encoded) {
-    return hand::detail::formatNumber(hand::detail::versionNumber(encoded));
+    return hand::detail::formatNumber(protocol::versionNumber(encoded));
 }
 
 std::optional<std::uint32_t> sideOfLetter(std::uint8_t letter) {

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -20,16 +21,14 @@ namespace tools {
 
 namespace {
 
-const char kFingerLetters[] = "TIMRL";
-
 constexpr char kAuto[] = "auto";
 
 CLI::Validator modelValidator(bool allowAuto = false) {
     return CLI::Validator(
         [allowAuto](std::string& value) -> std::string {
-            return sim::modelFromName(value) || (allowAuto && value == kAuto)
+            return models::modelFromName(value) || (allowAuto && value == kAuto)
                        ? ""
-                       : "unknown model '" + value + "': choose " + modelChoices() +
+                       : "unknown model '" + value + "': choose " + models::modelChoices() +
                              (allowAuto ? ", or auto" : "");
         },
         "MODEL");
@@ -63,28 +62,30 @@ void checkChannel(const std::string& channel) {
         requireInterfaceUp(channel);
 }
 
-}  // namespace
-
-std::string modelChoices() {
-    return "kesta, kesta_alt, marlo, tovin, ravel, sabre or zenit";
+// The finger's letter in labels of per-finger values: T, I, M, R, L.
+std::string fingerLetter(std::size_t finger) {
+    return std::string(1, static_cast<char>(std::toupper(
+                              static_cast<unsigned char>(models::kFingerNames[finger][0]))));
 }
 
+}  // namespace
+
 VELMORA parseModel(const std::string& name) {
-    const auto model = sim::modelFromName(name);
+    const auto model = models::modelFromName(name);
     if (!model)
-        throw UsageError("unknown model '" + name + "': choose " + modelChoices());
+        throw UsageError("unknown model '" + name + "': choose " + models::modelChoices());
     return *model;
 }
 
 std::uint32_t parseSide(const std::string& name) {
-    const auto side = sim::sideFromName(name);
+    const auto side = models::sideFromName(name);
     if (!side)
         throw UsageError("unknown side '" + name + "': choose left or right");
     return *side;
 }
 
 void addModelOption(CLI::App* command, std::string& model, bool required) {
-    auto* option = command->add_option("--model,-m", model, "Hand model: " + modelChoices())
+    auto* option = command->add_option("--model,-m", model, "Hand model: " + models::modelChoices())
                        ->check(modelValidator());
     if (required)
         option->required();
@@ -93,7 +94,7 @@ void addModelOption(CLI::App* command, std::string& model, bool required) {
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired) {
     auto* model = command
                       ->add_option("--model,-m", options.model,
-                                   "Hand model: " + modelChoices() +
+                                   "Hand model: " + models::modelChoices() +
                                        ", or auto for the one hand that answers")
                       ->check(modelValidator(true));
     if (modelRequired)
@@ -105,7 +106,8 @@ void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired)
         ->each([&options](const std::string&) { options.sideGiven = true; })
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::sideFromName(v) ? "" : "unknown side '" + v + "': choose left or right";
+                return models::sideFromName(v) ? ""
+                                               : "unknown side '" + v + "': choose left or right";
             },
             "SIDE"));
     command
@@ -227,35 +229,24 @@ std::optional<std::chrono::nanoseconds> HandSession::waitForFirstReply(
     return std::nullopt;
 }
 
-std::string jointLabel(VELMORA model, std::size_t joint) {
-    const sim::ModelShape shape = sim::shapeOf(model);
-    for (std::size_t f = 0; f < shape.fingerJoints.size() && f < 5; ++f) {
-        const auto& joints = shape.fingerJoints[f];
-        for (std::size_t k = 0; k < joints.size(); ++k) {
-            if (joints[k] == joint)
-                return std::string(1, kFingerLetters[f]) + std::to_string(k + 1);
-        }
-    }
-    return "J" + std::to_string(joint);
-}
-
 std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values) {
     std::vector<Labelled> out;
-    const std::size_t joints = protocol::jointCount(model);
-    if (values.size() == joints) {
-        for (std::size_t j = 0; j < values.size(); ++j) {
-            if (protocol::hasJoint(model, j))
-                out.push_back({jointLabel(model, j), values[j]});
+    const models::ModelInfo& m = models::info(model);
+    constexpr std::size_t kFingerSlots = models::kFingers * protocol::kSlotsPerFinger;
+    if (values.size() == m.slots) {
+        for (std::size_t s = 0; s < values.size(); ++s) {
+            if (m.carriesJoint(s))
+                out.push_back({models::jointLabel(model, s), values[s]});
         }
-    } else if (values.size() == 5) {
-        for (std::size_t f = 0; f < 5; ++f)
-            out.push_back({std::string(1, kFingerLetters[f]), values[f]});
-    } else if (values.size() == 30 && joints == 25) {
+    } else if (values.size() == models::kFingers) {
+        for (std::size_t f = 0; f < models::kFingers; ++f)
+            out.push_back({fingerLetter(f), values[f]});
+    } else if (values.size() == kFingerSlots && m.handClass == models::HandClass::Zenit) {
         // In command order, so that the slots line up with the positions.
-        for (std::size_t j = 0; j < joints; ++j) {
-            for (std::size_t s = 0; s < 30; ++s) {
+        for (std::size_t j = 0; j < m.slots; ++j) {
+            for (std::size_t s = 0; s < kFingerSlots; ++s) {
                 if (protocol::kZenitSlotJoint[s] == static_cast<int>(j))
-                    out.push_back({jointLabel(model, j), values[s]});
+                    out.push_back({models::jointLabel(model, j), values[s]});
             }
         }
     } else {

@@ -93,7 +93,8 @@ void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired 
 /// Adds --model alone (decode).
 void addModelOption(CLI::App* command, std::string& model, bool required = true);
 
-std::string modelChoices();
+/// The model and the side a user typed (models::modelFromName, models::sideFromName); throw
+/// UsageError naming the choices for any other text.
 VELMORA parseModel(const std::string& name);
 std::uint32_t parseSide(const std::string& name);
 
@@ -139,13 +140,9 @@ struct Labelled {
     int value;
 };
 
-/// Label of joint `j` in the model's command order: finger letter and its joint number from the
-/// thumb's base on (T1, I2, ...) where the joint flexes a finger, J<j> otherwise.
-std::string jointLabel(VELMORA model, std::size_t joint);
-
 /// The meaningful values of a reading as the getters return them: one per joint (without the
-/// indices no joint answers to), one per finger (T, I, M, R, L), or the 25-joint hand's 30 state
-/// slots mapped to their joints.
+/// slots no joint answers to) under models::jointLabel, one per finger (T, I, M, R, L), or the
+/// 25-joint hand's per-finger state slots mapped to their joints.
 std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values);
 
 /// Sends the library's warnings and errors to `err` and drops its information lines, until

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "Common.h"
-#include "velmora/Protocol.h"
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
 
@@ -27,25 +27,6 @@ constexpr auto kReplyDeadline = 2s;
 constexpr auto kPollPeriod = 100ms;
 // How long one fresh read waits for the hand's answers.
 constexpr auto kReadTimeout = 200ms;
-
-const char* descriptionOf(VELMORA model) {
-    switch (model) {
-        case KESTA_ALT:
-        case KESTA:
-            return "6-actuator hand";
-        case MARLO:
-            return "7-joint hand";
-        case TOVIN:
-            return "10-joint hand";
-        case RAVEL:
-            return "20-joint hand";
-        case SABRE:
-            return "21-joint hand";
-        case ZENIT:
-            return "25-joint hand";
-    }
-    return "hand";
-}
 
 const char* bar(std::uint8_t v) {
     static const char* const kLevels[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
@@ -97,16 +78,14 @@ class Demo {
           terminal_(terminal),
           side_(side),
           out_(out),
-          bus_("virtual:can-demo-" + sim::modelName(model) + (side == LEFT ? "-left" : "-right")),
+          info_(models::info(model)),
+          bus_(std::string("virtual:can-demo-") + info_.name + "-" + models::sideName(side)),
           simulated_(sim::openSimChannel(bus_), simConfig()),
-          hand_(model, static_cast<HAND_TYPE>(side), bus_),
-          shape_(sim::shapeOf(model)),
-          joints_(shape_.joints) {}
+          hand_(model, static_cast<HAND_TYPE>(side), bus_) {}
 
     bool run() {
-        out_ << "== " << sim::modelName(model_) << ": " << descriptionOf(model_) << ", "
-             << (side_ == LEFT ? "left" : "right") << " (CAN id 0x" << std::hex << side_ << std::dec
-             << ") ==\n";
+        out_ << "== " << info_.name << ": " << info_.description << ", " << models::sideName(side_)
+             << " (CAN id 0x" << std::hex << side_ << std::dec << ") ==\n";
         bool ok = true;
         ok &= step("version", [&] { return showVersion(); });
         ok &= step("open (bytes)", [&] { return moveTo(openPose()); });
@@ -138,31 +117,9 @@ class Demo {
         return ok;
     }
 
-    ByteVector openPose() const { return ByteVector(joints_, 230); }
-
-    ByteVector closePose() const {
-        ByteVector pose(joints_, 128);
-        for (const auto& finger : shape_.fingerJoints) {
-            for (std::size_t j : finger)
-                pose[j] = 40;
-        }
-        return withoutMissingJoints(pose);
-    }
-
-    ByteVector pointPose() const {
-        ByteVector pose = closePose();
-        for (std::size_t j : shape_.fingerJoints[1])
-            pose[j] = 230;
-        return pose;
-    }
-
-    ByteVector withoutMissingJoints(ByteVector pose) const {
-        for (std::size_t j = 0; j < pose.size(); ++j) {
-            if (!protocol::hasJoint(model_, j))
-                pose[j] = 0;
-        }
-        return pose;
-    }
+    ByteVector openPose() const { return models::pose(model_, models::PoseName::Open); }
+    ByteVector closePose() const { return models::pose(model_, models::PoseName::Close); }
+    ByteVector pointPose() const { return models::pose(model_, models::PoseName::Point); }
 
     bool showVersion() {
         const auto text =
@@ -186,7 +143,7 @@ class Demo {
         if (state.size() != target.size())
             return false;
         for (std::size_t j = 0; j < state.size(); ++j) {
-            if (!protocol::hasJoint(model_, j))
+            if (!info_.carriesJoint(j))
                 continue;
             if (std::abs(int(state[j]) - int(target[j])) > 1)
                 return false;
@@ -195,7 +152,7 @@ class Demo {
     }
 
     bool moveTo(const ByteVector& target) {
-        const ByteVector pose = withoutMissingJoints(target);
+        const ByteVector& pose = target;
         out_ << "   joint  " << labels(model_, pose) << "\n";
         out_ << "   target " << cells(model_, pose) << "   (0..255)\n";
         hand_.fingerMove(pose);
@@ -223,21 +180,21 @@ class Demo {
     void showAngles(const char* title, const RadianVector& angles) {
         out_ << "   " << title;
         for (std::size_t j = 0; j < angles.size(); ++j) {
-            if (protocol::hasJoint(model_, j))
-                out_ << " " << jointLabel(model_, j) << "=" << std::fixed << std::setprecision(2)
-                     << angles[j];
+            if (info_.carriesJoint(j))
+                out_ << " " << models::jointLabel(model_, j) << "=" << std::fixed
+                     << std::setprecision(2) << angles[j];
         }
         out_ << std::defaultfloat << "\n";
     }
 
     bool moveToAngles(const ByteVector& pose) {
-        if (!protocol::hasAngleTables(model_)) {
+        if (!info_.hasAngleTables()) {
             out_ << "   this hand has no joint-angle tables: commands stay in bytes\n";
             return true;
         }
-        const int key = protocol::angleTableKey(model_);
-        const std::string side = side_ == LEFT ? "left" : "right";
-        const RadianVector angles = range_to_arc(key, side, withoutMissingJoints(pose));
+        const int key = info_.angleTableKey;
+        const std::string side = models::sideName(side_);
+        const RadianVector angles = range_to_arc(key, side, pose);
         std::vector<double> min, max;
         std::vector<int> derict;
         initialize_params(key, side, min, max, derict);
@@ -386,11 +343,10 @@ class Demo {
     bool terminal_;
     std::uint32_t side_;
     std::ostream& out_;
+    const models::ModelInfo& info_;
     std::string bus_;
     sim::SimulatedHand simulated_;
     VelmoraApi hand_;
-    sim::ModelShape shape_;
-    std::size_t joints_;
 };
 
 }  // namespace
@@ -399,7 +355,7 @@ bool runDemo(VELMORA model, std::uint32_t side, std::ostream& out, bool terminal
     try {
         return Demo(model, side, out, terminal).run();
     } catch (const std::exception& e) {
-        out << "demo of " << sim::modelName(model) << " failed: " << e.what() << std::endl;
+        out << "demo of " << models::modelName(model) << " failed: " << e.what() << std::endl;
         return false;
     }
 }

@@ -2,17 +2,18 @@
 
 #include <cstdio>
 
-#include "Common.h"
+#include "velmora/Models.h"
 
 namespace velmora {
 namespace tools {
 
 namespace {
 
-const char* const kFingerNames[] = {"thumb", "index", "middle", "ring", "little"};
+using models::kFingerNames;
 
-std::string versionText(std::uint8_t nibbles) {
-    return std::to_string(nibbles >> 4) + "." + std::to_string(nibbles & 0x0F);
+std::string versionText(std::uint8_t version) {
+    return std::to_string(protocol::versionWhole(version)) + "." +
+           std::to_string(protocol::versionTenths(version));
 }
 
 std::string hexBytes(const std::uint8_t* p, std::size_t n) {
@@ -56,8 +57,8 @@ std::string describePayload(VELMORA model, const protocol::Payload& layout, cons
         case Layout::Joints:
             for (std::size_t i = 0; i < n; ++i) {
                 const std::size_t joint = layout.first + i;
-                if (protocol::hasJoint(model, joint))
-                    add(jointLabel(model, joint), p[i]);
+                if (models::info(model).carriesJoint(joint))
+                    add(models::jointLabel(model, joint), p[i]);
             }
             return text;
         case Layout::FingerSlots:
@@ -65,27 +66,27 @@ std::string describePayload(VELMORA model, const protocol::Payload& layout, cons
                 const int joint =
                     protocol::kZenitSlotJoint[layout.first * protocol::kSlotsPerFinger + s];
                 if (joint != protocol::kNoJoint)
-                    add(jointLabel(model, static_cast<std::size_t>(joint)), p[s]);
+                    add(models::jointLabel(model, static_cast<std::size_t>(joint)), p[s]);
             }
             return text;
         case Layout::Fingers:
-            for (std::size_t f = 0; f < n && f < 5; ++f)
+            for (std::size_t f = 0; f < n && f < models::kFingers; ++f)
                 add(kFingerNames[f], p[f]);
             return text;
         case Layout::FingerSummary: {
             static const char* const kParts[] = {"normal", "tangential", "direction", "approach"};
-            text = std::string(kFingerNames[layout.first % 5]) + ":";
-            for (std::size_t i = 0; i < n && i < 4; ++i)
+            text = std::string(kFingerNames[layout.first % models::kFingers]) + ":";
+            for (std::size_t i = 0; i < n && i < models::kSummaryValues; ++i)
                 text += std::string(" ") + kParts[i] + "=" + std::to_string(p[i]);
             return text;
         }
         case Layout::MatrixRows:
             if (n == 1 && p[0] == protocol::kMatrixReadByte)
-                return std::string(kFingerNames[layout.first % 5]) + " matrix read";
+                return std::string(kFingerNames[layout.first % models::kFingers]) + " matrix read";
             if (n == 2)
                 return "matrix sensors present";
             if (n >= 1) {
-                text = std::string(kFingerNames[layout.first % 5]) + " row " +
+                text = std::string(kFingerNames[layout.first % models::kFingers]) + " row " +
                        std::to_string(p[0] >> 4) + ":";
                 for (std::size_t i = 1; i < n; ++i)
                     text += " " + std::to_string(p[i]);
@@ -127,10 +128,10 @@ std::string describePayload(VELMORA model, const protocol::Payload& layout, cons
         case Layout::SensorKind:
             if (!n)
                 return "";
-            return p[0] == 0   ? "no fingertip sensors"
-                   : p[0] == 1 ? "summary sensors"
-                   : p[0] == 2 ? "matrix sensors"
-                               : "kind " + std::to_string(p[0]);
+            return p[0] == protocol::kNoSensors        ? "no fingertip sensors"
+                   : p[0] == protocol::kSummarySensors ? "summary sensors"
+                   : p[0] == protocol::kMatrixSensors  ? "matrix sensors"
+                                                       : "kind " + std::to_string(p[0]);
         case Layout::Bytes:
             break;
     }

@@ -10,8 +10,8 @@
 #include "CanLog.h"
 #include "FrameMeaning.h"
 #include "Subcommands.h"
+#include "velmora/Models.h"
 #include "velmora/Protocol.h"
-#include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
 namespace tools {
@@ -99,12 +99,12 @@ int runInfo(const HandOptions& given, bool json, Io& caller) {
     HandSession session(options);
     hand::IHand& hand = session.hand();
 
-    doc["model"] = sim::modelName(model);
-    doc["side"] = side == LEFT ? "left" : "right";
+    doc["model"] = models::modelName(model);
+    doc["side"] = models::sideName(side);
     doc["identifier"] = side;
     doc["channel"] = session.channel();
     doc["simulated"] = options.sim;
-    io.out << "hand:        " << sim::modelName(model) << ", " << (side == LEFT ? "left" : "right")
+    io.out << "hand:        " << models::modelName(model) << ", " << models::sideName(side)
            << ", CAN id 0x" << std::hex << side << std::dec << " on " << session.channel()
            << (options.sim ? " (simulated)" : "") << "\n";
 

@@ -8,7 +8,7 @@
 
 #include "Subcommands.h"
 #include "velmora/HandException.h"
-#include "velmora/sim/SimulatedHand.h"
+#include "velmora/Models.h"
 
 // Last: curses defines macros with common names.
 #include <curses.h>
@@ -152,9 +152,8 @@ void draw(const HandSession& session, const Snapshot& s, double rate) {
     erase();
     int row = 0;
     mvprintw(row++, 0, "velmora monitor  %s %s on %s   %.1f Hz   %.0f frames/s   last reply %s%s",
-             sim::modelName(model).c_str(), session.side() == LEFT ? "left" : "right",
-             session.channel().c_str(), rate, s.framesPerSecond, ageText(s).c_str(),
-             s.channelUp ? "" : "   CHANNEL DOWN");
+             models::modelName(model), models::sideName(session.side()), session.channel().c_str(),
+             rate, s.framesPerSecond, ageText(s).c_str(), s.channelUp ? "" : "   CHANNEL DOWN");
     mvprintw(row++, 0, "q quits");
     ++row;
     mvprintw(row++, 0, "joints (0..255)");

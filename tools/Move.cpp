@@ -9,8 +9,7 @@
 #include "Subcommands.h"
 #include "velmora/HandException.h"
 #include "velmora/MessageSink.h"
-#include "velmora/Protocol.h"
-#include "velmora/sim/SimulatedHand.h"
+#include "velmora/Models.h"
 
 namespace velmora {
 namespace tools {
@@ -28,25 +27,6 @@ struct MoveOptions {
     bool wait = false;
     double waitSeconds = 10;
 };
-
-ByteVector namedPose(VELMORA model, const std::string& name) {
-    const sim::ModelShape shape = sim::shapeOf(model);
-    ByteVector pose(shape.joints, name == "open" ? 230 : 128);
-    if (name == "close" || name == "point") {
-        for (const auto& finger : shape.fingerJoints)
-            for (std::size_t j : finger)
-                pose[j] = 40;
-    }
-    if (name == "point") {
-        for (std::size_t j : shape.fingerJoints[1])
-            pose[j] = 230;
-    }
-    for (std::size_t j = 0; j < pose.size(); ++j) {
-        if (!protocol::hasJoint(model, j))
-            pose[j] = 0;
-    }
-    return pose;
-}
 
 /// The library's refusals of an argument (wrong count) during `body`; afterwards its messages go
 /// to `err` again.
@@ -107,7 +87,8 @@ int waitForSettle(HandSession& session, const std::optional<ByteVector>& target,
 
         bool reached = target && state.size() == target->size();
         for (std::size_t j = 0; reached && j < state.size(); ++j) {
-            if (protocol::hasJoint(model, j) && std::abs(int(state[j]) - int((*target)[j])) > 1)
+            if (models::info(model).carriesJoint(j) &&
+                std::abs(int(state[j]) - int((*target)[j])) > 1)
                 reached = false;
         }
         unchanged = state == last ? unchanged + 1 : 0;
@@ -150,27 +131,41 @@ int runMove(const MoveOptions& options, Io& io) {
             throw UsageError("--radians values must be finite numbers");
     }
 
+    const VELMORA model = parseModel(options.hand.model);
+    const models::ModelInfo& info = models::info(model);
+    if (!options.radians.empty() && !info.hasAngleTables())
+        throw UsageError(std::string(info.name) +
+                         " has no joint-angle tables: give --positions (0..255) or a pose");
+    // One value per joint as `state` shows them, or one per slot.
+    const auto radians = models::perSlot(model, options.radians, 0.0);
+    const auto positions =
+        models::perSlot(model, ByteVector(options.positions.begin(), options.positions.end()));
+
     HandSession session(options.hand);
-    const VELMORA model = session.model();
     std::optional<ByteVector> target;
     std::vector<std::string> refused;
     if (!options.radians.empty()) {
-        refused = refusals(io.err, [&] { session.hand().setJointPositionArc(options.radians); });
+        refused = refusals(io.err, [&] {
+            session.hand().setJointPositionArc(radians ? *radians : options.radians);
+        });
+    } else if (!options.pose.empty()) {
+        target = models::pose(model, *models::poseFromName(options.pose));
     } else {
-        target = options.pose.empty()
-                     ? ByteVector(options.positions.begin(), options.positions.end())
-                     : namedPose(model, options.pose);
-        refused = refusals(io.err, [&] { session.hand().setJointPositions(*target); });
+        // A count that fits neither goes to the hand object as it is, which refuses it.
+        target =
+            positions ? *positions : ByteVector(options.positions.begin(), options.positions.end());
     }
-    if (!refused.empty()) {
+    if (target)
+        refused = refusals(io.err, [&] { session.hand().setJointPositions(*target); });
+    if (!refused.empty() || (!options.radians.empty() && !radians) ||
+        (!options.positions.empty() && !positions)) {
         for (const auto& text : refused)
             io.err << "velmora move: " << text << "\n";
-        io.err << "velmora move: " << sim::modelName(model) << " takes "
-               << protocol::jointCount(model) << " values\n";
+        io.err << "velmora move: " << info.name << " " << models::countsTaken(model) << "\n";
         return kUsage;
     }
-    io.out << "sent " << (options.radians.empty() ? "positions" : "radians") << " to "
-           << sim::modelName(model) << " on " << session.channel() << "\n";
+    io.out << "sent " << (options.radians.empty() ? "positions" : "radians") << " to " << info.name
+           << " on " << session.channel() << "\n";
     if (!options.wait)
         return kSuccess;
     return waitForSettle(session, target, options, io);
@@ -184,12 +179,16 @@ void addMove(CLI::App& app, Subcommands& commands) {
         "move", "Move the joints: --positions, --radians or a named pose (open, close, point)");
     addHandOptions(command, options->hand);
     command->add_option("pose", options->pose, "Named pose: open, close or point")
-        ->check(CLI::IsMember({"open", "close", "point"}));
+        ->check(CLI::IsMember(std::vector<std::string>(std::begin(models::kPoseNames),
+                                                       std::end(models::kPoseNames))));
     command
         ->add_option("--positions,-p", options->positions,
-                     "One 0..255 value per joint: 255,255,...")
+                     "0..255 values, one per joint in the order `state` shows them or one per "
+                     "slot: 255,255,...")
         ->delimiter(',');
-    command->add_option("--radians,-r", options->radians, "One angle per joint in radians")
+    command
+        ->add_option("--radians,-r", options->radians,
+                     "Angles in radians, one per joint or one per slot")
         ->delimiter(',');
     command->add_flag("--wait,-w", options->wait,
                       "Follow the joints until they settle, with a progress line");

@@ -7,14 +7,14 @@
 #include "CanLog.h"
 #include "Demo.h"
 #include "Subcommands.h"
+#include "velmora/Models.h"
+#include "velmora/Protocol.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
 namespace tools {
 
 namespace {
-
-const std::vector<VELMORA> kDemoModels = {KESTA, MARLO, TOVIN, RAVEL, SABRE, ZENIT};
 
 std::optional<sim::SensorKind> sensorFromName(const std::string& name) {
     if (name == "none")
@@ -26,15 +26,15 @@ std::optional<sim::SensorKind> sensorFromName(const std::string& name) {
     return std::nullopt;
 }
 
-// "1.5" -> 0x15: whole part in the high nibble, tenths in the low one.
+// "1.5" -> the version byte of 1.5.
 std::optional<std::uint8_t> firmwareFromText(const std::string& text) {
     unsigned whole = 0, tenths = 0;
     char dot = 0, extra = 0;
     const int n = std::sscanf(text.c_str(), "%u%c%u%c", &whole, &dot, &tenths, &extra);
     if (n == 1 && whole < 16)
-        return static_cast<std::uint8_t>(whole << 4);
+        return protocol::versionByte(whole, 0);
     if (n == 3 && dot == '.' && whole < 16 && tenths < 10) {
-        return static_cast<std::uint8_t>(whole << 4 | tenths);
+        return protocol::versionByte(whole, tenths);
     }
     return std::nullopt;
 }
@@ -58,9 +58,9 @@ int runSim(const SimOptions& options, Io& io) {
     if (!isVirtualChannel(channel))
         requireInterfaceUp(channel);
     auto hand = std::make_unique<sim::SimulatedHand>(std::move(bus), config);
-    io.out << "simulated " << sim::modelName(config.model) << " hand ("
-           << (config.handId == LEFT ? "left" : "right") << ", CAN id 0x" << std::hex
-           << config.handId << std::dec << ") on " << channel << "; Ctrl-C stops it" << std::endl;
+    io.out << "simulated " << models::modelName(config.model) << " hand ("
+           << models::sideName(config.handId) << ", CAN id 0x" << std::hex << config.handId
+           << std::dec << ") on " << channel << "; Ctrl-C stops it" << std::endl;
 
     const auto start = std::chrono::steady_clock::now();
     auto nextReport = start + std::chrono::seconds(1);
@@ -87,27 +87,29 @@ int runSim(const SimOptions& options, Io& io) {
 }  // namespace
 
 void addDemo(CLI::App& app, Subcommands& commands) {
-    auto model = std::make_shared<std::string>("tovin");
+    auto model = std::make_shared<std::string>(models::modelName(TOVIN));
     auto side = std::make_shared<std::string>("right");
     CLI::App* demo =
         app.add_subcommand("demo", "Drive a simulated hand through the SDK, no hardware needed");
-    demo->add_option("--model,-m", *model, "Hand model: " + modelChoices() + ", or all")
+    demo->add_option("--model,-m", *model, "Hand model: " + models::modelChoices() + ", or all")
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::modelFromName(v) || v == "all"
+                return models::modelFromName(v) || v == "all"
                            ? ""
-                           : "unknown model '" + v + "': choose " + modelChoices() + " or all";
+                           : "unknown model '" + v + "': choose " + models::modelChoices() +
+                                 " or all";
             },
             "MODEL"));
     demo->add_option("--side,-s", *side, "left or right")
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::sideFromName(v) ? "" : "unknown side '" + v + "': choose left or right";
+                return models::sideFromName(v) ? ""
+                                               : "unknown side '" + v + "': choose left or right";
             },
             "SIDE"));
     commands.add(demo, [model, side](Io& io) {
         const std::vector<VELMORA> models =
-            *model == "all" ? kDemoModels : std::vector<VELMORA>{parseModel(*model)};
+            *model == "all" ? models::everyHand() : std::vector<VELMORA>{parseModel(*model)};
         bool ok = true;
         for (VELMORA m : models)
             ok = runDemo(m, parseSide(*side), io.out, io.terminal) && ok;
@@ -125,7 +127,8 @@ void addSim(CLI::App& app, Subcommands& commands) {
         ->required()
         ->check(CLI::Validator(
             [](std::string& v) -> std::string {
-                return sim::sideFromName(v) ? "" : "unknown side '" + v + "': choose left or right";
+                return models::sideFromName(v) ? ""
+                                               : "unknown side '" + v + "': choose left or right";
             },
             "SIDE"));
     simulate

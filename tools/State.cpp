@@ -7,35 +7,39 @@
 
 #include "Subcommands.h"
 #include "velmora/HandException.h"
-#include "velmora/Protocol.h"
-#include "velmora/sim/SimulatedHand.h"
+#include "velmora/Models.h"
 
 namespace velmora {
 namespace tools {
 
 namespace {
 
-struct ReadingInfo {
-    hand::Reading reading;
-    const char* name;
-    const char* unit;
-};
-
-const ReadingInfo kReadings[] = {
-    {hand::Reading::Positions, "positions", "0..255"},
-    {hand::Reading::Speeds, "speeds", ""},
-    {hand::Reading::Torques, "torques", ""},
-    {hand::Reading::Currents, "currents", ""},
-    {hand::Reading::Temperatures, "temperatures", "°C"},
-    {hand::Reading::Faults, "faults", "code"},
-};
+// What the hand last reported of a reading it sends only on its own, without asking it.
+ByteVector lastReported(hand::IHand& hand, hand::Reading r) {
+    switch (r) {
+        case hand::Reading::Positions:
+            break;
+        case hand::Reading::Speeds:
+            return hand.getSpeed();
+        case hand::Reading::Torques:
+            return hand.getTorque();
+        case hand::Reading::Currents:
+            return hand.getCurrent();
+        case hand::Reading::Temperatures:
+            return hand.getTemperature();
+        case hand::Reading::Faults:
+            return hand.getFaultCode();
+    }
+    return hand.getCurrentStatus();
+}
 
 struct Row {
     std::string name;
     std::string unit;
     std::vector<std::string> labels;
     std::vector<std::string> cells;
-    std::string note;  // instead of values: not reported, no answer
+    std::string note;    // instead of values: not reported, no answer
+    std::string remark;  // after the values
 };
 
 std::string fixed2(double v) {
@@ -60,8 +64,19 @@ void printTable(const std::vector<Row>& rows, std::ostream& out) {
         } else {
             for (const auto& cell : row.cells)
                 out << std::right << std::setw(6) << cell;
+            if (!row.remark.empty())
+                out << "  (" << row.remark << ")";
         }
         out << "\n";
+    }
+}
+
+void addValues(VELMORA model, const ByteVector& values, Row& row, nlohmann::json& labelled) {
+    labelled = nlohmann::json::object();
+    for (const Labelled& v : meaningful(model, values)) {
+        row.labels.push_back(v.label);
+        row.cells.push_back(std::to_string(v.value));
+        labelled[v.label] = v.value;
     }
 }
 
@@ -69,62 +84,80 @@ int runState(const HandOptions& options, bool json, Io& io) {
     HandSession session(options);
     hand::IHand& hand = session.hand();
     const VELMORA model = session.model();
+    const models::ModelInfo& info = models::info(model);
     session.waitForFirstReply(session.timeout(), io.stop);
 
     std::vector<Row> rows;
     nlohmann::json doc;
-    doc["model"] = sim::modelName(model);
-    doc["side"] = session.side() == LEFT ? "left" : "right";
+    doc["model"] = info.name;
+    doc["side"] = models::sideName(session.side());
     doc["channel"] = session.channel();
     std::vector<std::string> failures;
 
-    for (const ReadingInfo& r : kReadings) {
-        Row row{r.name, r.unit, {}, {}, {}};
-        try {
-            const ByteVector values = hand.readFresh(r.reading, session.timeout());
-            nlohmann::json labelled = nlohmann::json::object();
-            for (const Labelled& v : meaningful(model, values)) {
-                row.labels.push_back(v.label);
-                row.cells.push_back(std::to_string(v.value));
-                labelled[v.label] = v.value;
+    for (const models::ReadingName& r : models::kReadingNames) {
+        Row row{r.name, r.unit, {}, {}, {}, {}};
+        nlohmann::json labelled;
+        if (info.has(r.reading)) {
+            try {
+                const ByteVector values = hand.readFresh(r.reading, session.timeout());
+                addValues(model, values, row, labelled);
+                doc[r.name] = {{"unit", r.unit}, {"values", labelled}, {"raw", values}};
+            } catch (const UnsupportedFeatureException&) {
+                row.note = "not reported by this hand";
+                doc[r.name] = nullptr;
+            } catch (const HandTimeoutException& e) {
+                row.note = std::string("no answer: ") + e.what();
+                failures.push_back(e.what());
+                doc[r.name] = nullptr;
             }
-            doc[r.name] = {{"unit", r.unit}, {"values", labelled}, {"raw", values}};
-        } catch (const UnsupportedFeatureException&) {
+        } else if (info.reports(r.reading)) {
+            // Asking would not make the hand answer: what it reported last is all there is.
+            const ByteVector values = lastReported(hand, r.reading);
+            if (values.empty()) {
+                row.note = "not reported yet: the hand sends these only on its own";
+                doc[r.name] = nullptr;
+            } else {
+                addValues(model, values, row, labelled);
+                row.remark = "last reported: the hand sends these only on its own";
+                doc[r.name] = {{"unit", r.unit},
+                               {"values", labelled},
+                               {"raw", values},
+                               {"last_reported", true}};
+            }
+        } else {
             row.note = "not reported by this hand";
-            doc[r.name] = nullptr;
-        } catch (const HandTimeoutException& e) {
-            row.note = std::string("no answer: ") + e.what();
-            failures.push_back(e.what());
             doc[r.name] = nullptr;
         }
         rows.push_back(row);
 
         if (r.reading != hand::Reading::Positions || !row.note.empty())
             continue;
-        Row radians{"positions", "rad", {}, {}, {}};
+        Row radians{"positions", "rad", {}, {}, {}, {}};
+        doc["radians"] = nullptr;
+        if (!info.hasAngleTables()) {
+            radians.note = "no joint-angle tables for this hand";
+            rows.push_back(radians);
+            continue;
+        }
         try {
             const RadianVector angles = hand.readStateArc(session.timeout());
-            nlohmann::json labelled = nlohmann::json::object();
-            for (std::size_t j = 0; j < angles.size(); ++j) {
-                if (angles.size() == protocol::jointCount(model) && !protocol::hasJoint(model, j))
+            nlohmann::json perJoint = nlohmann::json::object();
+            for (std::size_t s = 0; s < angles.size() && s < info.slots; ++s) {
+                if (!info.carriesJoint(s))
                     continue;
-                const std::string label = angles.size() == protocol::jointCount(model)
-                                              ? jointLabel(model, j)
-                                              : "#" + std::to_string(j);
+                const std::string label = models::jointLabel(model, s);
                 radians.labels.push_back(label);
-                radians.cells.push_back(fixed2(angles[j]));
-                labelled[label] = angles[j];
+                // The tables leave some joints of the 21-joint firmware without an angle.
+                radians.cells.push_back(info.hasAngle(s) ? fixed2(angles[s]) : "-");
+                perJoint[label] = info.hasAngle(s) ? nlohmann::json(angles[s]) : nullptr;
             }
-            if (angles.empty())
-                radians.note = "no joint-angle tables for this hand";
-            doc["radians"] = angles.empty() ? nlohmann::json(nullptr) : labelled;
-        } catch (const UnsupportedFeatureException&) {
-            radians.note = "no joint-angle tables for this hand";
-            doc["radians"] = nullptr;
+            if (angles.size() != info.slots)
+                radians.note = "no angles: the joint-angle tables did not convert the positions";
+            else
+                doc["radians"] = perJoint;
         } catch (const HandTimeoutException& e) {
             radians.note = std::string("no answer: ") + e.what();
             failures.push_back(e.what());
-            doc["radians"] = nullptr;
         }
         rows.push_back(radians);
     }

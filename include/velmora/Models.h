@@ -26,6 +26,12 @@ inline constexpr std::size_t kFingers = 5;
 inline constexpr std::size_t kMaxSlots = 25;
 /// The most flexion joints one finger has.
 inline constexpr std::size_t kMaxFingerJoints = 3;
+/// A fingertip matrix sensor: rows of values, the same on every model.
+inline constexpr std::size_t kMatrixRows = 12;
+inline constexpr std::size_t kMatrixColumns = 6;
+/// A summary sensor's values per finger: normal force, tangential force, its direction and the
+/// approach increment.
+inline constexpr std::size_t kSummaryValues = 4;
 inline constexpr int kNoSlot = -1;
 
 /// Fingers, thumb first, as every per-finger reading orders them.
@@ -40,8 +46,8 @@ constexpr std::uint32_t bit(hand::Reading r) {
     return 1u << static_cast<unsigned>(r);
 }
 inline constexpr hand::Reading kAllReadings[] = {
-    hand::Reading::Positions,    hand::Reading::Speeds, hand::Reading::Torques,
-    hand::Reading::Currents,     hand::Reading::Temperatures, hand::Reading::Faults};
+    hand::Reading::Positions, hand::Reading::Speeds,       hand::Reading::Torques,
+    hand::Reading::Currents,  hand::Reading::Temperatures, hand::Reading::Faults};
 
 /// What a reading is called on every surface and its unit ("" when the hand defines none).
 struct ReadingName {
@@ -83,8 +89,8 @@ struct VersionReport {
 /// models carry, instead, a sensor of a few summary values per finger.
 struct Fingertips {
     std::uint8_t fingers = kFingers;
-    std::uint8_t rows = 12;
-    std::uint8_t columns = 6;
+    std::uint8_t rows = kMatrixRows;
+    std::uint8_t columns = kMatrixColumns;
     /// Values per finger of the summary sensor; 0 when the model has none.
     std::uint8_t summaryValues = 0;
 };
@@ -211,11 +217,11 @@ constexpr Fingertips matrixOnly() {
 }
 constexpr Fingertips withSummary() {
     Fingertips f;
-    f.summaryValues = 4;
+    f.summaryValues = kSummaryValues;
     return f;
 }
-constexpr std::array<std::array<int, kMaxFingerJoints>, kFingers> kOneJointFingers(
-    int thumb, int thumb2) {
+constexpr std::array<std::array<int, kMaxFingerJoints>, kFingers> kOneJointFingers(int thumb,
+                                                                                   int thumb2) {
     return {{{thumb, thumb2, kNoSlot},
              {2, kNoSlot, kNoSlot},
              {3, kNoSlot, kNoSlot},
@@ -264,6 +270,13 @@ constexpr const ModelInfo& info(VELMORA model) {
     }
     return kModels[std::size(kModels) - 1];
 }
+
+/// True for kesta_alt: the 6-actuator hand again, under its older value.
+constexpr bool isAlias(VELMORA model) {
+    return model == KESTA_ALT;
+}
+/// Every hand once, in the enumeration's order: the model values but the aliases.
+VELMORA_API std::vector<VELMORA> everyHand();
 
 /// "kesta, kesta_alt, marlo, ..., sabre or zenit": the names a user may type.
 VELMORA_API std::string modelChoices();

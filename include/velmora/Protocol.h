@@ -89,6 +89,29 @@ struct Command {
     const char* unit;
 };
 
+/// A version byte (Layout::VersionNibbles, and the software and hardware bytes of a version
+/// report): the whole part in the high nibble, tenths in the low one; 0x15 is 1.5.
+constexpr unsigned versionWhole(std::uint8_t version) {
+    return version >> 4u;
+}
+constexpr unsigned versionTenths(std::uint8_t version) {
+    return version & 0x0Fu;
+}
+constexpr double versionNumber(std::uint8_t version) {
+    return versionWhole(version) + versionTenths(version) / 10.0;
+}
+/// The byte of version whole.tenths; whole below 16, tenths below 10.
+constexpr std::uint8_t versionByte(unsigned whole, unsigned tenths) {
+    return static_cast<std::uint8_t>((whole & 0x0Fu) << 4u | (tenths & 0x0Fu));
+}
+static_assert(versionByte(1, 5) == 0x15 && versionNumber(0x15) == 1.5);
+
+/// The byte of a sensor-kind report (Layout::SensorKind): what the fingertips carry.
+inline constexpr std::uint8_t kNoSensors = 0;
+inline constexpr std::uint8_t kSummarySensors = 1;
+/// Matrix sensors (hand::TOUCH_TYPE_MATRIX).
+inline constexpr std::uint8_t kMatrixSensors = 2;
+
 /// Finger 0's fingertip matrix code, the same on every model; finger f's is kMatrixCode + f.
 inline constexpr std::uint8_t kMatrixCode = 0xB1;
 /// The matrix codes take a second byte on a matrix read; the hand answers with rows.

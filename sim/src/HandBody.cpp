@@ -214,7 +214,7 @@ ByteMatrix HandBody::fingerMatrix(std::size_t finger) const {
 ByteVector HandBody::fingerSummary(std::size_t finger) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (finger >= kFingers)
-        return ByteVector(4, 0);
+        return ByteVector(models::kSummaryValues, 0);
     double total = 0;
     for (std::size_t r = 0; r < kMatrixRows; ++r) {
         for (std::size_t c = 0; c < kMatrixColumns; ++c)

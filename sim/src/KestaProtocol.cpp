@@ -41,14 +41,10 @@ class KestaProtocol : public Protocol {
                 out.push_back({kSerialNumber, 'K', 'S', '6', '-', '0', '4', '2'});
                 break;
             case kHardwareVersion:
-                out.push_back({kHardwareVersion,
-                               static_cast<std::uint8_t>(config_.hardwareVersion >> 4),
-                               static_cast<std::uint8_t>(config_.hardwareVersion & 0x0F), 0});
+                out.push_back(frame(kHardwareVersion, versionFields(config_.hardwareVersion, 3)));
                 break;
             case kSoftwareVersion:
-                out.push_back({kSoftwareVersion,
-                               static_cast<std::uint8_t>(config_.softwareVersion >> 4),
-                               static_cast<std::uint8_t>(config_.softwareVersion & 0x0F), 0});
+                out.push_back(frame(kSoftwareVersion, versionFields(config_.softwareVersion, 3)));
                 // The hand announces its matrix sensors when first asked about itself.
                 if (config_.sensor == SensorKind::Matrix)
                     out.push_back(matrixAnnouncement());

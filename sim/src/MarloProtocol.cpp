@@ -15,8 +15,6 @@ constexpr auto kMatrices = codesOf<HandBody::kFingers>(MARLO, Quantity::Matrix);
 static_assert(consecutiveForces(MARLO),
               "the 7-joint hand's force codes are not in the order of a finger summary");
 
-constexpr auto kDegreesOfFreedom = static_cast<std::uint8_t>(protocol::jointCount(MARLO));
-
 class MarloProtocol : public Protocol {
   public:
     using Protocol::Protocol;
@@ -42,7 +40,7 @@ class MarloProtocol : public Protocol {
                 }
                 break;
             case kVersion:
-                out.push_back(versionReport(kDegreesOfFreedom));
+                out.push_back(versionReport());
                 break;
             case kMatrices[0]:
             case kMatrices[1]:

@@ -123,41 +123,30 @@ void Protocol::answerMatrixCode(const ByteVector& f, bool summaryAnswersProbe, F
 std::uint8_t Protocol::sensorKind() const {
     switch (config_.sensor) {
         case SensorKind::Matrix:
-            return 2;
+            return protocol::kMatrixSensors;
         case SensorKind::Summary:
-            return 1;
+            return protocol::kSummarySensors;
         case SensorKind::None:
             break;
     }
-    return 0;
+    return protocol::kNoSensors;
 }
 
-ByteVector Protocol::versionReport(std::uint8_t degreesOfFreedom) const {
-    return {protocol::codeOf(config_.model, protocol::Quantity::Version),
-            degreesOfFreedom,
+ByteVector Protocol::versionFields(std::uint8_t version, std::size_t fields) {
+    ByteVector out(fields, 0);
+    out[0] = static_cast<std::uint8_t>(protocol::versionWhole(version));
+    out[1] = static_cast<std::uint8_t>(protocol::versionTenths(version));
+    return out;
+}
+
+ByteVector Protocol::versionReport() const {
+    return {models::info(config_.model).version.code,
+            models::info(config_.model).version.degreesOfFreedom,
             kRobotVersion,
             kRobotNumber,
             static_cast<std::uint8_t>(config_.handId == LEFT ? 'L' : 'R'),
             config_.softwareVersion,
             config_.hardwareVersion};
-}
-
-ModelShape shapeOf(VELMORA model) {
-    switch (model) {
-        case KESTA_ALT:
-        case KESTA:
-            return {6, {{0}, {2}, {3}, {4}, {5}}};
-        case MARLO:
-            return {7, {{1, 6}, {2}, {3}, {4}, {5}}};
-        case TOVIN:
-            return {10, {{1, 9}, {2}, {3}, {4}, {5}}};
-        case RAVEL:
-            return {20, {{0, 15}, {1, 16}, {2, 17}, {3, 18}, {4, 19}}};
-        case SABRE:
-        case ZENIT:
-        default:
-            return {25, {{0, 15, 20}, {1, 16, 21}, {2, 17, 22}, {3, 18, 23}, {4, 19, 24}}};
-    }
 }
 
 std::unique_ptr<Protocol> makeProtocol(HandBody& body, const SimConfig& config) {

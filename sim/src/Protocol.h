@@ -79,10 +79,12 @@ class Protocol {
     void answerMatrixCode(const ByteVector& f, bool summaryAnswersProbe, Frames& out) const;
     /// How matrix sensors announce themselves: a three-byte frame of finger 0's matrix code.
     static ByteVector matrixAnnouncement() { return {protocol::kMatrixCode, 0x01, 0x02}; }
-    /// The sensor kind a hand reports: 0 none, 1 summary, 2 matrix.
+    /// The sensor kind a hand reports (protocol::kNoSensors, ...).
     std::uint8_t sensorKind() const;
-    /// The 10- and 7-joint hands' version report, with their Quantity::Version code.
-    ByteVector versionReport(std::uint8_t degreesOfFreedom) const;
+    /// A version byte as `fields` numbers (at least two): whole part, tenths, then zeros.
+    static ByteVector versionFields(std::uint8_t version, std::size_t fields);
+    /// The 10- and 7-joint hands' version report, as their catalogue entry describes it.
+    ByteVector versionReport() const;
     /// One value per finger of a summary quantity: byte `quantity` of each finger's summary
     /// (kSummaryQuantities).
     ByteVector forcePerFinger(std::size_t quantity) const;

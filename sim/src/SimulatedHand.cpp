@@ -1,7 +1,5 @@
 #include "velmora/sim/SimulatedHand.h"
 
-#include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 #include "Protocol.h"
@@ -15,11 +13,22 @@ namespace {
 constexpr char kVirtualPrefix[] = "virtual:";
 // Short receive time-out, so that a hand stops promptly.
 constexpr int kReceiveTimeoutUs = 100000;
+
+std::vector<std::vector<std::size_t>> fingerJoints(const models::ModelInfo& m) {
+    std::vector<std::vector<std::size_t>> fingers(models::kFingers);
+    for (std::size_t f = 0; f < models::kFingers; ++f) {
+        for (int slot : m.fingerJoints[f]) {
+            if (slot != models::kNoSlot)
+                fingers[f].push_back(static_cast<std::size_t>(slot));
+        }
+    }
+    return fingers;
+}
 }  // namespace
 
 SimulatedHand::SimulatedHand(std::unique_ptr<communication::ICanBus> bus, SimConfig config)
     : config_(config),
-      body_(shapeOf(config.model).joints, shapeOf(config.model).fingerJoints),
+      body_(models::info(config.model).slots, fingerJoints(models::info(config.model))),
       bus_(std::move(bus)),
       protocol_(makeProtocol(body_, config_)) {
     if (auto* virtualBus = dynamic_cast<communication::VirtualCanBus*>(bus_.get())) {
@@ -112,43 +121,6 @@ std::unique_ptr<communication::ICanBus> openSimChannel(const std::string& name) 
         return std::make_unique<communication::VirtualCanBus>(name.substr(prefix.size()));
     }
     return std::make_unique<RawCanBus>(name, kReceiveTimeoutUs);
-}
-
-namespace {
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-const std::pair<const char*, VELMORA> kModelNames[] = {
-    {"kesta_alt", KESTA_ALT}, {"kesta", KESTA}, {"marlo", MARLO}, {"tovin", TOVIN},
-    {"ravel", RAVEL},         {"sabre", SABRE}, {"zenit", ZENIT},
-};
-}  // namespace
-
-std::optional<VELMORA> modelFromName(const std::string& name) {
-    for (const auto& [text, model] : kModelNames) {
-        if (lower(name) == text)
-            return model;
-    }
-    return std::nullopt;
-}
-
-std::string modelName(VELMORA model) {
-    for (const auto& [text, value] : kModelNames) {
-        if (value == model)
-            return text;
-    }
-    return "unknown";
-}
-
-std::optional<std::uint32_t> sideFromName(const std::string& name) {
-    if (lower(name) == "left")
-        return LEFT;
-    if (lower(name) == "right")
-        return RIGHT;
-    return std::nullopt;
 }
 
 }  // namespace sim

@@ -18,10 +18,9 @@ static_assert(protocol::carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
                   protocol::carriesJoints(TOVIN, kPositions6to9, 6, 4),
               "the 10-joint hand's position frames split the joints unlike its command table");
 
-constexpr auto kDegreesOfFreedom = static_cast<std::uint8_t>(protocol::jointCount(TOVIN));
 // Firmware up to this version (1.4) answers no state requests; it reports its positions on its
 // own, every few ticks of the mechanics.
-constexpr std::uint8_t kLastReportingFirmware = 0x14;
+constexpr std::uint8_t kLastReportingFirmware = protocol::versionByte(1, 4);
 constexpr unsigned kTicksPerReport = 5;
 
 class TovinProtocol : public Protocol {
@@ -49,7 +48,7 @@ class TovinProtocol : public Protocol {
                 }
                 break;
             case kVersion:
-                out.push_back(versionReport(kDegreesOfFreedom));
+                out.push_back(versionReport());
                 break;
             case kMatrices[0]:
             case kMatrices[1]:

@@ -99,14 +99,11 @@ class ZenitProtocol : public Protocol {
                 out.push_back({kUid, 0x5A, 0x4E, 0x54, 0x00, 0x02, 0x19, 0x07});
                 break;
             case kSoftwareVersion:  // four numbers
-                out.push_back({kSoftwareVersion,
-                               static_cast<std::uint8_t>(config_.softwareVersion >> 4),
-                               static_cast<std::uint8_t>(config_.softwareVersion & 0x0F), 0, 1});
+                out.push_back(frame(kSoftwareVersion, versionFields(config_.softwareVersion, 4)));
+                out.back().back() = 1;  // the build number
                 break;
             case kHardwareVersion:
-                out.push_back({kHardwareVersion,
-                               static_cast<std::uint8_t>(config_.hardwareVersion >> 4),
-                               static_cast<std::uint8_t>(config_.hardwareVersion & 0x0F), 0, 0});
+                out.push_back(frame(kHardwareVersion, versionFields(config_.hardwareVersion, 4)));
                 break;
             case kCommId:
                 out.push_back({kCommId, static_cast<std::uint8_t>(config_.handId)});

@@ -16,10 +16,10 @@ namespace detail {
 /// data, 5 fingers x 12 rows x 6 bytes for matrix sensors. Every access takes the lock.
 class FingertipSensors {
   public:
-    static constexpr std::size_t kFingers = 5;
-    static constexpr std::size_t kMatrixRows = 12;
-    static constexpr std::size_t kMatrixRowBytes = 6;
-    static constexpr std::size_t kSummaryBytes = 4;
+    static constexpr std::size_t kFingers = models::kFingers;
+    static constexpr std::size_t kMatrixRows = models::kMatrixRows;
+    static constexpr std::size_t kMatrixRowBytes = models::kMatrixColumns;
+    static constexpr std::size_t kSummaryBytes = models::kSummaryValues;
 
     struct State {
         std::uint8_t mode = 0;  ///< sensor kind; TOUCH_TYPE_MATRIX means matrix sensors

@@ -177,9 +177,6 @@ void commandJointAngles(IHand& hand, std::uint32_t handId, int modelKey, std::si
 /// requested, for an identifier that names no side.
 RadianVector jointAngles(IHand& hand, std::uint32_t handId, int modelKey);
 
-/// A version byte: high nibble the whole part, low nibble tenths (0x15 is 1.5).
-double versionNumber(std::uint8_t encoded);
-
 /// A number in the default stream format (1.5, 2).
 std::string formatNumber(double value);
 

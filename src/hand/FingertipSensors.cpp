@@ -96,6 +96,8 @@ static_assert(matrixCodesInTable(KESTA) && matrixCodesInTable(MARLO) && matrixCo
               "the fingertip matrix codes are not one range from kMatrixCode in every table");
 static_assert(TOUCH_PAGE_REQ == protocol::kMatrixReadByte,
               "TOUCH_PAGE_REQ is not the table's matrix read byte");
+static_assert(TOUCH_TYPE_MATRIX == protocol::kMatrixSensors,
+              "TOUCH_TYPE_MATRIX is not the sensor-kind report's matrix byte");
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "detail/Identify.h"
 #include "detail/Messages.h"
+#include "velmora/Protocol.h"
 
 #include "velmora/RangeToArc.h"
 
@@ -335,10 +336,6 @@ RadianVector jointAngles(IHand& hand, std::uint32_t handId, int modelKey) {
     return {};
 }
 
-double versionNumber(std::uint8_t encoded) {
-    return (encoded >> 4) + (encoded & 0x0F) / 10.0;
-}
-
 std::string formatNumber(double value) {
     std::ostringstream text;
     text << value;
@@ -364,9 +361,9 @@ std::string versionReportText(const ByteVector& report) {
             text << "Hand direction: Left hand\n";
     }
     if (report.size() > 5)
-        text << "Software Version: " << versionNumber(report[5]) << "\n";
+        text << "Software Version: " << protocol::versionNumber(report[5]) << "\n";
     if (report.size() > 6)
-        text << "Hardware Version: " << versionNumber(report[6]) << "\n";
+        text << "Hardware Version: " << protocol::versionNumber(report[6]) << "\n";
     return text.str();
 }
 

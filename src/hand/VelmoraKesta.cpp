@@ -20,7 +20,7 @@ using namespace protocol::kesta;
 constexpr std::uint8_t kStateCodes[] = {kPositions,     kTorques,      kSpeeds,
                                         kAccelerations, kTemperatures, kFaults};
 
-constexpr std::size_t kActuators = 6;
+constexpr std::size_t kActuators = models::info(KESTA).slots;
 // No joint-limit table exists for this key, so the radian forms fail in the conversion.
 constexpr int kModelKey = protocol::angleTableKey(KESTA);
 constexpr std::uint8_t kInitialSpeed = 0x40;

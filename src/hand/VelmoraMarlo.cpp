@@ -16,7 +16,7 @@ constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summa
 // Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(MARLO, Quantity::Matrix, 0);
 
-constexpr std::size_t kJoints = 7;
+constexpr std::size_t kJoints = models::info(MARLO).slots;
 constexpr int kModelKey = protocol::angleTableKey(MARLO);
 // The hand needs this long to answer a request.
 constexpr auto kReplyWait = std::chrono::milliseconds(10);

@@ -18,9 +18,9 @@ constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summa
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(RAVEL, Quantity::Matrix, 0);
 
 // Sensors that answer one request per finger with a single summary row.
-constexpr std::uint8_t kSummarySensors = 1;
+constexpr std::uint8_t kSummarySensors = protocol::kSummarySensors;
 
-constexpr std::size_t kJoints = 20;
+constexpr std::size_t kJoints = models::info(RAVEL).slots;
 constexpr std::size_t kJointsPerFrame = 5;
 static_assert(protocol::carriesJoints(RAVEL, kPositions0to4, 0, kJointsPerFrame) &&
                   protocol::carriesJoints(RAVEL, kPositions5to9, 5, kJointsPerFrame) &&
@@ -216,11 +216,11 @@ std::string RavelHand::getVersion() {
         } else if (direction.size() > 1 && direction[1] == LEFT) {
             text << "Hand direction: Left hand\n";
         }
-        text << "Software Version: " << detail::versionNumber(software[1]) << "\n";
+        text << "Software Version: " << protocol::versionNumber(software[1]) << "\n";
         // Until the hand has sent its hardware version there is nothing to show for it.
         const ByteVector& hardware = caches.frame(kHardwareVersion);
         if (hardware.size() > 1) {
-            text << "Hardware Version: " << detail::versionNumber(hardware[1]) << "\n";
+            text << "Hardware Version: " << protocol::versionNumber(hardware[1]) << "\n";
         }
         return text.str();
     });

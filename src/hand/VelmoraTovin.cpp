@@ -17,7 +17,7 @@ constexpr detail::HandCore::SummaryCodes kSummaryCodes = detail::HandCore::summa
 // Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(TOVIN, Quantity::Matrix, 0);
 
-constexpr std::size_t kJoints = 10;
+constexpr std::size_t kJoints = models::info(TOVIN).slots;
 static_assert(protocol::carriesJoints(TOVIN, kPositions0to5, 0, 6) &&
                   protocol::carriesJoints(TOVIN, kPositions6to9, 6, 4) &&
                   protocol::carriesJoints(TOVIN, kTorques0to4, 0, 5) &&
@@ -95,7 +95,7 @@ void TovinHand::receiveResponse(const ByteVector& frame) {
         case kVersion:
             core_->caches.storeReply(code, frame);
             if (frame.size() > 5) {  // byte 5: software version
-                const auto version = static_cast<float>(detail::versionNumber(frame[5]));
+                const auto version = static_cast<float>(protocol::versionNumber(frame[5]));
                 Common::current_hand_version = version;
                 core_->setOwnVersion(version);
             }

@@ -16,13 +16,13 @@ using namespace protocol::zenit;
 // Finger 0's matrix code alone: matrix sensors announce themselves with a three-byte reply.
 constexpr std::uint8_t kSensorProbe = protocol::codeOf(ZENIT, Quantity::Matrix, 0);
 
-constexpr std::size_t kFingers = 5;
-constexpr std::size_t kJoints = 25;
+constexpr std::size_t kFingers = models::kFingers;
+constexpr std::size_t kJoints = models::info(ZENIT).slots;
 constexpr std::size_t kSlotsPerFinger = protocol::kSlotsPerFinger;
 constexpr std::size_t kSlots = kFingers * kSlotsPerFinger;
 constexpr std::size_t kGroup = 5;  // speeds and torques: five joints per frame
-// One finger's 12 matrix rows of 6 bytes.
-constexpr std::size_t kFingerForceBytes = 72;
+// One finger's matrix rows.
+constexpr std::size_t kFingerForceBytes = models::kMatrixRows * models::kMatrixColumns;
 
 // The model reaches a family's codes as its first code + finger.
 constexpr bool consecutiveFamily(Quantity q) {

@@ -12,6 +12,7 @@
 #include "Cli.h"
 #include "FrameMeaning.h"
 #include "support/HandPeer.h"
+#include "velmora/Models.h"
 #include "velmora/Protocol.h"
 #include "velmora/Version.h"
 #include "velmora/sim/SimulatedHand.h"
@@ -350,7 +351,7 @@ TEST(CanLog, LinesAreWhatCandumpWrites) {
 // to a request of its model's table is a reply of a known command there.
 TEST(Protocol, EverySimulatedReplyIsAKnownReply) {
     for (VELMORA model : {KESTA, MARLO, TOVIN, RAVEL, SABRE, ZENIT}) {
-        const std::string name = "can-" + uniqueBusName() + sim::modelName(model);
+        const std::string name = "can-" + uniqueBusName() + models::modelName(model);
         sim::SimConfig config;
         config.model = model;
         sim::SimulatedHand hand(sim::openSimChannel("virtual:" + name), config);
@@ -380,17 +381,17 @@ TEST(Protocol, EverySimulatedReplyIsAKnownReply) {
                 reply.data = m.data;
                 const tools::FrameMeaning meaning = decoder.decode(reply);
                 ASSERT_NE(meaning.command, nullptr)
-                    << sim::modelName(model) << " code " << int(m.data[0]);
+                    << models::modelName(model) << " code " << int(m.data[0]);
                 EXPECT_EQ(meaning.direction, tools::FrameMeaning::Direction::Reply)
-                    << sim::modelName(model) << " " << meaning.command->name;
+                    << models::modelName(model) << " " << meaning.command->name;
                 if (meaning.command->reply.count &&
                     meaning.command->quantity != protocol::Quantity::Matrix) {
                     EXPECT_EQ(m.len, 1u + meaning.command->reply.count)
-                        << sim::modelName(model) << " " << meaning.command->name;
+                        << models::modelName(model) << " " << meaning.command->name;
                 }
                 ++replies;
             }
         }
-        EXPECT_GT(replies, 5u) << sim::modelName(model);
+        EXPECT_GT(replies, 5u) << models::modelName(model);
     }
 }

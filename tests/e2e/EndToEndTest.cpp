@@ -7,6 +7,7 @@
 
 #include "Cli.h"
 #include "support/HandPeer.h"
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
 
@@ -39,7 +40,7 @@ const Model kModels[] = {
 };
 
 void PrintTo(const Model& m, std::ostream* os) {
-    *os << sim::modelName(m.model);
+    *os << models::modelName(m.model);
 }
 
 bool hasNoJoint(VELMORA model, std::size_t j) {
@@ -51,7 +52,7 @@ struct Rig {
     Rig(VELMORA model, std::uint32_t side, const std::string& busName)
         : simulated(sim::openSimChannel("virtual:" + busName), config(model, side)),
           api(model, static_cast<HAND_TYPE>(side), "virtual:" + busName),
-          joints(sim::shapeOf(model).joints) {}
+          joints(models::info(model).slots) {}
 
     static SimConfig config(VELMORA model, std::uint32_t side) {
         SimConfig c;
@@ -80,7 +81,7 @@ class EveryModel : public ::testing::TestWithParam<Model> {
 };
 
 std::string name(const ::testing::TestParamInfo<Model>& info) {
-    return sim::modelName(info.param.model);
+    return models::modelName(info.param.model);
 }
 
 }  // namespace
@@ -126,9 +127,11 @@ TEST_P(EveryModel, VersionTextAndForceData) {
 
     // Closed fingers press on the object in the hand: the matrices show it after a read.
     ByteVector closed(rig.joints, 128);
-    for (const auto& finger : sim::shapeOf(m.model).fingerJoints) {
-        for (std::size_t j : finger)
-            closed[j] = 10;
+    for (const auto& finger : models::info(m.model).fingerJoints) {
+        for (int j : finger) {
+            if (j != models::kNoSlot)
+                closed[static_cast<std::size_t>(j)] = 10;
+        }
     }
     for (std::size_t j = 0; j < closed.size(); ++j) {
         if (hasNoJoint(m.model, j))

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/HandPeer.h"
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
 
@@ -45,7 +46,7 @@ class Lifecycle : public ::testing::TestWithParam<VELMORA> {
 };
 
 std::string modelName(const ::testing::TestParamInfo<VELMORA>& info) {
-    return sim::modelName(info.param);
+    return models::modelName(info.param);
 }
 
 // Which readings each model has: the getter it mirrors, or nothing (refused).

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/HandPeer.h"
+#include "velmora/Models.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
 
@@ -9,6 +10,15 @@ using namespace velmora;
 using namespace velmora::testing;
 using namespace velmora::sim;
 using velmora::communication::VirtualCanBus;
+using velmora::models::modelFromName;
+using velmora::models::sideFromName;
+
+namespace {
+// The names the simulated hands are known by come from the model catalogue.
+std::string modelName(VELMORA model) {
+    return velmora::models::modelName(model);
+}
+}  // namespace
 
 namespace {
 

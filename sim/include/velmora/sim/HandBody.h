@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "velmora/Models.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
@@ -16,9 +17,9 @@ namespace sim {
 /// 0..255 range; for flexion joints 255 is open and 0 closed. Thread-safe.
 class HandBody {
   public:
-    static constexpr std::size_t kFingers = 5;
-    static constexpr std::size_t kMatrixRows = 12;
-    static constexpr std::size_t kMatrixColumns = 6;
+    static constexpr std::size_t kFingers = models::kFingers;
+    static constexpr std::size_t kMatrixRows = models::kMatrixRows;
+    static constexpr std::size_t kMatrixColumns = models::kMatrixColumns;
     static constexpr std::uint8_t kAmbientTemperature = 30;
     /// Fault bit set while a motor is too hot.
     static constexpr std::uint8_t kOverTemperature = 0x04;
@@ -64,7 +65,7 @@ class HandBody {
 
     /// 0 (open) .. 1 (closed) for finger f.
     double closure(std::size_t finger) const;
-    /// Finger f's 12 x 6 pressure matrix.
+    /// Finger f's kMatrixRows x kMatrixColumns pressure matrix.
     ByteMatrix fingerMatrix(std::size_t finger) const;
     /// Finger f's summary: normal force, tangential force, its direction, approach increment.
     ByteVector fingerSummary(std::size_t finger) const;

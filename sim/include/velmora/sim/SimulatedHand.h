@@ -24,7 +24,7 @@ class Protocol;
 enum class SensorKind {
     None,     ///< no fingertip sensors
     Summary,  ///< one summary row of four values per finger
-    Matrix,   ///< 12 x 6 pressure matrix per finger
+    Matrix,   ///< a pressure matrix per finger (models::kMatrixRows x kMatrixColumns)
 };
 
 /// Ways a simulated hand's replies can go wrong, for tests of the library's robustness.
@@ -46,9 +46,10 @@ struct SimConfig {
     std::chrono::milliseconds tick{10};
 };
 
-/// A hand of any model, attached to a CAN channel: it answers every request of its model with
-/// the reply the library reads, applies every command to a simulated mechanism and moves its
-/// joints over time. It answers at bus speed, without the library's pacing.
+/// A hand of any model (its slots and fingers from velmora/Models.h), attached to a CAN channel: it
+/// answers every request of its model with the reply the library reads, applies every command to a
+/// simulated mechanism and moves its joints over time. It answers at bus speed, without the
+/// library's pacing.
 class SimulatedHand {
   public:
     /// Takes the channel the hand listens and answers on (a VirtualCanBus peer endpoint, or a
@@ -94,24 +95,10 @@ class SimulatedHand {
     std::thread physics_;
 };
 
-/// Joint count and the flexion joints of each finger (thumb first) of a model.
-struct ModelShape {
-    std::size_t joints;
-    std::vector<std::vector<std::size_t>> fingerJoints;
-};
-ModelShape shapeOf(VELMORA model);
-
 /// The channel a simulated hand uses for `name`: "virtual:BUS" gives a peer endpoint of the
 /// in-process bus BUS; any other name opens that SocketCAN interface without pacing (it must
 /// be up already). Throws std::runtime_error when the interface cannot be opened.
 std::unique_ptr<communication::ICanBus> openSimChannel(const std::string& name);
-
-/// "kesta", "kesta_alt", "marlo", "tovin", "ravel", "sabre", "zenit" (any case).
-std::optional<VELMORA> modelFromName(const std::string& name);
-/// "left" or "right" (any case): the hand's CAN identifier.
-std::optional<std::uint32_t> sideFromName(const std::string& name);
-/// The lower-case name of a model.
-std::string modelName(VELMORA model);
 
 }  // namespace sim
 }  // namespace velmora
