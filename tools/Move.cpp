@@ -131,7 +131,9 @@ int runMove(const MoveOptions& options, Io& io) {
             throw UsageError("--radians values must be finite numbers");
     }
 
-    const VELMORA model = parseModel(options.hand.model);
+    // --model auto: the hand on the bus says which model it is, before anything is counted.
+    const HandOptions hand = resolveHand(options.hand);
+    const VELMORA model = parseModel(hand.model);
     const models::ModelInfo& info = models::info(model);
     if (!options.radians.empty() && !info.hasAngleTables())
         throw UsageError(std::string(info.name) +
@@ -141,7 +143,7 @@ int runMove(const MoveOptions& options, Io& io) {
     const auto positions =
         models::perSlot(model, ByteVector(options.positions.begin(), options.positions.end()));
 
-    HandSession session(options.hand);
+    HandSession session(hand);
     std::optional<ByteVector> target;
     std::vector<std::string> refused;
     if (!options.radians.empty()) {
