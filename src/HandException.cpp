@@ -1,5 +1,7 @@
 #include "velmora/HandException.h"
 
+#include <utility>
+
 namespace velmora {
 
 HandException::HandException(HandError code, const std::string& message)
@@ -17,5 +19,13 @@ HandTimeoutException::HandTimeoutException(const std::string& message)
     : HandException(HAND_TIMEOUT, message) {}
 
 HandTimeoutException::~HandTimeoutException() = default;
+
+ChannelException::ChannelException(const std::string& message, std::string interfaceName,
+                                   int errorNumber)
+    : std::runtime_error(message),
+      interfaceName_(std::move(interfaceName)),
+      errorNumber_(errorNumber) {}
+
+ChannelException::~ChannelException() = default;
 
 }  // namespace velmora
