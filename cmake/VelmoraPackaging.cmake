@@ -26,6 +26,10 @@ set(_velmora_package_python python3-velmora)
 # CPack is set up once every directory has added its install rules, so that the packages are
 # made from whatever components exist (python3-velmora only when the module is built).
 function(_velmora_setup_cpack)
+  # pip builds a Python package, not Debian packages: nothing of theirs goes into it.
+  if(SKBUILD)
+    return()
+  endif()
   get_cmake_property(present COMPONENTS)
   set(packaged "")
   foreach(component IN LISTS _velmora_components)

@@ -1,5 +1,7 @@
 #include "velmora/HandException.h"
 
+#include <utility>
+
 namespace velmora {
 
 HandException::HandException(HandError code, const std::string& message)
@@ -22,5 +24,13 @@ HandMismatchException::HandMismatchException(const std::string& message)
     : HandException(HAND_MISMATCH, message) {}
 
 HandMismatchException::~HandMismatchException() = default;
+
+ChannelException::ChannelException(const std::string& message, std::string interfaceName,
+                                   int errorNumber)
+    : std::runtime_error(message),
+      interfaceName_(std::move(interfaceName)),
+      errorNumber_(errorNumber) {}
+
+ChannelException::~ChannelException() = default;
 
 }  // namespace velmora

@@ -163,5 +163,27 @@ HandIdentity IHand::identity(std::chrono::milliseconds timeout) {
     refuse("identity");
 }
 
+ByteVector IHand::readFreshWhile(Reading what, std::chrono::milliseconds timeout,
+                                 const KeepWaiting& keepWaiting) {
+    if (detail::HandCore* core = handCore()) {
+        return core->readFresh(what, timeout, keepWaiting ? &keepWaiting : nullptr);
+    }
+    return readFresh(what, timeout);
+}
+
+ByteVector IHand::readStateWhile(std::chrono::milliseconds timeout,
+                                 const KeepWaiting& keepWaiting) {
+    return readFreshWhile(Reading::Positions, timeout, keepWaiting);
+}
+
+RadianVector IHand::readStateArcWhile(std::chrono::milliseconds timeout,
+                                      const KeepWaiting& keepWaiting) {
+    detail::HandCore* core = handCore();
+    if (!core) {
+        return readStateArc(timeout);
+    }
+    return core->toAngles(readStateWhile(timeout, keepWaiting));
+}
+
 }  // namespace hand
 }  // namespace velmora

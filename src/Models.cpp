@@ -252,5 +252,25 @@ std::string countsTaken(VELMORA model) {
            ", one per slot";
 }
 
+std::string settingCountsTaken(VELMORA model, Setting setting) {
+    const std::uint64_t counts = settingCounts(model, setting);
+    std::vector<unsigned> taken;
+    for (unsigned n = 0; n < 64; ++n) {
+        if ((counts >> n) & 1u)
+            taken.push_back(n);
+    }
+    if (taken.empty())
+        return "";
+    const bool run = taken.size() > 2 && taken.back() - taken.front() + 1 == taken.size();
+    std::string text = "takes " + std::to_string(taken.front());
+    if (run) {
+        text += " to " + std::to_string(taken.back());
+    } else {
+        for (std::size_t i = 1; i < taken.size(); ++i)
+            text += (i + 1 == taken.size() ? " or " : ", ") + std::to_string(taken[i]);
+    }
+    return text + (taken.size() == 1 && taken.front() == 1 ? " value" : " values");
+}
+
 }  // namespace models
 }  // namespace velmora

@@ -146,22 +146,60 @@ velmora::HandIdentity VelmoraApi::identity(std::chrono::milliseconds timeout) {
     return hand->identity(timeout);
 }
 
+ByteVector VelmoraApi::readStateWhile(std::chrono::milliseconds timeout,
+                                      const velmora::hand::KeepWaiting& keepWaiting) {
+    const CallGuard guard(*calls);
+    return hand->readStateWhile(timeout, keepWaiting);
+}
+RadianVector VelmoraApi::readStateArcWhile(std::chrono::milliseconds timeout,
+                                           const velmora::hand::KeepWaiting& keepWaiting) {
+    const CallGuard guard(*calls);
+    return hand->readStateArcWhile(timeout, keepWaiting);
+}
+ByteVector VelmoraApi::readFreshWhile(velmora::hand::Reading what,
+                                      std::chrono::milliseconds timeout,
+                                      const velmora::hand::KeepWaiting& keepWaiting) {
+    const CallGuard guard(*calls);
+    return hand->readFreshWhile(what, timeout, keepWaiting);
+}
+
+bool VelmoraApi::offers(VELMORA model, velmora::models::Setting setting) {
+    using velmora::models::Setting;
+    switch (setting) {
+        case Setting::Currents:
+        case Setting::ClearFaults:
+            return model == RAVEL;
+        case Setting::MotorSwitch:
+            return model == ZENIT;
+        case Setting::Speeds:
+        case Setting::Torques:
+            return velmora::models::settingCounts(model, setting) != 0;
+        case Setting::Accelerations:
+            break;
+    }
+    return false;
+}
+
 void VelmoraApi::setCurrent(const ByteVector& currents) {
     const CallGuard guard(*calls);
-    model == RAVEL ? hand->setCurrent(currents) : refuse(kOnlyRavel);
+    offers(model, velmora::models::Setting::Currents) ? hand->setCurrent(currents)
+                                                      : refuse(kOnlyRavel);
 }
 
 void VelmoraApi::clearFaultCode(const ByteVector& codes) {
     const CallGuard guard(*calls);
-    model == RAVEL ? hand->clearFaultCode(codes) : refuse(kOnlyRavel);
+    offers(model, velmora::models::Setting::ClearFaults) ? hand->clearFaultCode(codes)
+                                                         : refuse(kOnlyRavel);
 }
 
 void VelmoraApi::setEnable(const ByteVector& motors) {
     const CallGuard guard(*calls);
-    model == ZENIT ? hand->setMotorEnable(motors) : refuse(kOnlyZenit);
+    offers(model, velmora::models::Setting::MotorSwitch) ? hand->setMotorEnable(motors)
+                                                         : refuse(kOnlyZenit);
 }
 
 void VelmoraApi::setDisable(const ByteVector& motors) {
     const CallGuard guard(*calls);
-    model == ZENIT ? hand->setMotorDisable(motors) : refuse(kOnlyZenit);
+    offers(model, velmora::models::Setting::MotorSwitch) ? hand->setMotorDisable(motors)
+                                                         : refuse(kOnlyZenit);
 }

@@ -10,6 +10,7 @@
 
 #include "support/FakeCanSystem.h"
 #include "velmora/CanBus.h"
+#include "velmora/HandException.h"
 
 using velmora::communication::CanBus;
 using velmora::communication::CanMessage;
@@ -135,12 +136,15 @@ TEST(CanBusOpen, EveryFailureClosesTheSocketBeforeThrowing) {
     for (const Case& c : cases) {
         auto os = std::make_shared<FakeCanSystem>();
         (*os).*c.fail = true;
+        os->failError = ENETDOWN;
         ::testing::internal::CaptureStdout();
         try {
             open(os);
             ADD_FAILURE() << "no exception for " << c.message;
-        } catch (const std::runtime_error& error) {
+        } catch (const velmora::ChannelException& error) {
             EXPECT_EQ(std::string(error.what()), c.message);
+            EXPECT_EQ(error.errorNumber(), ENETDOWN) << c.message;
+            EXPECT_EQ(error.interfaceName(), "can0");
         }
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << c.message;
         EXPECT_EQ(os->calls(), c.calls) << c.message;

@@ -200,6 +200,35 @@ TEST_F(HandHealthTest, FacadeForwardsHealthAndFreshReads) {
     EXPECT_THROW(api.readFresh(Reading::Temperatures, 10ms), HandTimeoutException);
 }
 
+TEST_F(HandHealthTest, AWaitingReadAsksItsCallerAndStopsWhenTold) {
+    VelmoraApi api(TOVIN, RIGHT, "virtual:" + bus);
+    peer.drain();
+    std::atomic<int> asked{0};
+    std::atomic<bool> keepWaiting{true};
+    auto read = startRead(peer, 2, [&] {
+        return api.readStateWhile(60000ms, [&] {
+            ++asked;
+            return keepWaiting.load();
+        });
+    });
+    ASSERT_TRUE(eventually([&] { return asked >= 2; }));
+    keepWaiting = false;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        read.get();
+        ADD_FAILURE() << "a stopped read gave a reading";
+    } catch (const HandTimeoutException& e) {
+        EXPECT_EQ(std::string(e.what()), "Fresh read of hand 0x27 stopped: missing 0x01, 0x04");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
+
+    // Answered at once, it needs nobody's leave.
+    auto answered = startRead(peer, 2, [&] { return api.readStateWhile(5000ms, {}); });
+    peer.reply({0x01, 1, 1, 1, 1, 1, 1});
+    peer.reply({0x04, 2, 2, 2, 2});
+    EXPECT_EQ(answered.get(), (ByteVector{1, 1, 1, 1, 1, 1, 2, 2, 2, 2}));
+}
+
 TEST_F(HandHealthTest, DestroyingTheFacadeEndsAWaitingFreshRead) {
     auto api = std::make_unique<VelmoraApi>(TOVIN, RIGHT, "virtual:" + bus);
     peer.drain();

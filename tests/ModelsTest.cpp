@@ -110,4 +110,9 @@ TEST(Models, ValuesPerJointOrPerSlot) {
     EXPECT_FALSE(models::perSlot(TOVIN, std::vector<int>(9)));
     EXPECT_EQ(models::countsTaken(SABRE), "takes 21 values, one per joint, or 25, one per slot");
     EXPECT_EQ(models::countsTaken(TOVIN), "takes 10 values, one per joint");
+    using models::Setting;
+    EXPECT_EQ(models::settingCountsTaken(TOVIN, Setting::Speeds), "takes 5 or 10 values");
+    EXPECT_EQ(models::settingCountsTaken(RAVEL, Setting::Currents), "takes 5 values");
+    EXPECT_EQ(models::settingCountsTaken(ZENIT, Setting::MotorSwitch), "takes 0 to 7 values");
+    EXPECT_EQ(models::settingCountsTaken(MARLO, Setting::ClearFaults), "");
 }

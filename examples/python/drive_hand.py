@@ -40,7 +40,10 @@ def main() -> None:
         print("temperatures:", hand.get_temperature())
         print("faults:", hand.get_fault_code())
         print(hand.health())
-        hand.set_current([1, 2, 3, 4, 5])  # a 20-joint hand's feature: the facade says so
+        try:
+            hand.set_current([1, 2, 3, 4, 5])  # a 20-joint hand's feature
+        except velmora.UnsupportedFeatureException as refused:
+            print(refused)  # nothing was sent
 
 
 if __name__ == "__main__":

@@ -54,4 +54,21 @@ class VELMORA_API HandMismatchException : public HandException {
     ~HandMismatchException() override;
 };
 
+/// Thrown when a CAN channel cannot be opened: what() is the channel's own message ("Failed to
+/// get CAN interface index"); the interface and the system's error number come with it.
+class VELMORA_API ChannelException : public std::runtime_error {
+  public:
+    ChannelException(const std::string& message, std::string interfaceName, int errorNumber);
+    ~ChannelException() override;
+
+    /// The interface as the caller named it ("can0").
+    const std::string& interfaceName() const noexcept { return interfaceName_; }
+    /// errno of the failed system call; 0 when it left none.
+    int errorNumber() const noexcept { return errorNumber_; }
+
+  private:
+    std::string interfaceName_;
+    int errorNumber_;
+};
+
 }  // namespace velmora

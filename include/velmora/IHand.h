@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ class HandCoreAccess;
 inline constexpr std::uint8_t TOUCH_TYPE_MATRIX = 2;
 /// Second data byte of the per-finger matrix read requests 0xB1..0xB5.
 inline constexpr std::uint8_t TOUCH_PAGE_REQ = 0xC6;
+
+/// Asked by a waiting fresh read (readFreshWhile) whether to go on waiting.
+using KeepWaiting = std::function<bool()>;
+/// The longest a waiting fresh read goes without asking its KeepWaiting.
+inline constexpr std::chrono::milliseconds kKeepWaitingPeriod{20};
 
 /// The interface through which every hand model is driven.
 ///
@@ -99,6 +105,18 @@ class VELMORA_API IHand {
     /// identifier, the report and the model, when it contradicts them (health() says so too),
     /// and velmora::HandTimeoutException when the hand does not answer.
     virtual HandIdentity identity(std::chrono::milliseconds timeout);
+
+    /// readFresh that asks `keepWaiting` at least every kKeepWaitingPeriod while it waits, from
+    /// the calling thread and with no lock of the hand held; once it answers false the read
+    /// ends with HandTimeoutException ("Fresh read of hand 0x27 stopped: missing ..."). A hand
+    /// without the library's building blocks reads as readFresh does, without asking.
+    ByteVector readFreshWhile(Reading what, std::chrono::milliseconds timeout,
+                              const KeepWaiting& keepWaiting);
+    /// readFreshWhile(Reading::Positions, ...).
+    ByteVector readStateWhile(std::chrono::milliseconds timeout, const KeepWaiting& keepWaiting);
+    /// readStateWhile converted to radians, as readStateArc.
+    RadianVector readStateArcWhile(std::chrono::milliseconds timeout,
+                                   const KeepWaiting& keepWaiting);
 
   protected:
     friend class detail::HandCoreAccess;

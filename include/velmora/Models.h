@@ -319,5 +319,49 @@ std::optional<std::vector<T>> perSlot(VELMORA model, const std::vector<T>& value
 /// "takes 21 values, one per joint, or 25, one per slot": what a caller may give.
 VELMORA_API std::string countsTaken(VELMORA model);
 
+/// What a caller writes to a hand besides its positions.
+enum class Setting : std::uint8_t {
+    Speeds,
+    Torques,
+    Currents,
+    ClearFaults,
+    Accelerations,
+    MotorSwitch,  ///< the bytes of a motor enable or disable
+};
+inline constexpr Setting kAllSettings[] = {Setting::Speeds,        Setting::Torques,
+                                           Setting::Currents,      Setting::ClearFaults,
+                                           Setting::Accelerations, Setting::MotorSwitch};
+/// How each setting is called on every surface, in the order of Setting.
+inline constexpr const char* kSettingNames[] = {"speeds",      "torques",       "currents",
+                                                "fault codes", "accelerations", "motor switches"};
+
+/// The value counts the setter of `setting` takes on `model`'s class, as a set (bit n: n
+/// values); 0 when the class has no such setter. Any other count is refused with a message.
+constexpr std::uint64_t settingCounts(VELMORA model, Setting setting) {
+    constexpr auto n = [](unsigned count) { return std::uint64_t{1} << count; };
+    switch (info(model).handClass) {
+        case HandClass::Kesta:
+            return setting == Setting::Currents || setting == Setting::MotorSwitch ? 0 : n(6);
+        case HandClass::Marlo:
+            return setting == Setting::Speeds || setting == Setting::Torques ? n(7) : 0;
+        case HandClass::Tovin:
+            return setting == Setting::Speeds || setting == Setting::Torques ? n(5) | n(10) : 0;
+        case HandClass::Ravel:
+            return setting == Setting::Speeds || setting == Setting::Currents ||
+                           setting == Setting::ClearFaults
+                       ? n(5)
+                       : 0;
+        case HandClass::Zenit:
+            if (setting == Setting::MotorSwitch)
+                return n(8) - 1;  // whatever fits one frame after the code: 0 to 7 bytes
+            return setting == Setting::Speeds || setting == Setting::Torques ? n(25) : 0;
+    }
+    return 0;
+}
+
+/// "takes 5 or 10 values", "takes 0 to 7 values": what the setter of `setting` takes on `model`;
+/// empty when the model has no such setter.
+VELMORA_API std::string settingCountsTaken(VELMORA model, Setting setting);
+
 }  // namespace models
 }  // namespace velmora

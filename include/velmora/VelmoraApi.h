@@ -6,6 +6,7 @@
 
 #include "velmora/Export.h"
 #include "velmora/IHand.h"
+#include "velmora/Models.h"
 #include "velmora/VelmoraTypes.h"
 
 /// The object an application holds to drive one hand.
@@ -71,6 +72,22 @@ class VELMORA_API VelmoraApi {
     /// What the hand reports it is (IHand::identity); throws velmora::HandMismatchException when
     /// that is not the model and side this object was built for.
     velmora::HandIdentity identity(std::chrono::milliseconds timeout = velmora::kScanTimeout);
+
+    /// readState, asking `keepWaiting` while it waits (IHand::readFreshWhile).
+    velmora::ByteVector readStateWhile(std::chrono::milliseconds timeout,
+                                       const velmora::hand::KeepWaiting& keepWaiting);
+    /// readStateArc, asking `keepWaiting` while it waits (IHand::readFreshWhile).
+    velmora::RadianVector readStateArcWhile(std::chrono::milliseconds timeout,
+                                            const velmora::hand::KeepWaiting& keepWaiting);
+    /// readFresh, asking `keepWaiting` while it waits (IHand::readFreshWhile).
+    velmora::ByteVector readFreshWhile(velmora::hand::Reading what,
+                                       std::chrono::milliseconds timeout,
+                                       const velmora::hand::KeepWaiting& keepWaiting);
+
+    /// True when the facade of `model` passes the setter of `setting` on to its hand: the
+    /// currents and the fault clearing for RAVEL only, the motor switches for ZENIT only (the
+    /// others get a message); speeds and torques wherever the model's class takes them.
+    static bool offers(VELMORA model, velmora::models::Setting setting);
 
   private:
     class CallGuard;

@@ -2,8 +2,16 @@
 
 #include <pybind11/pybind11.h>
 
+#include <stdexcept>
+
 namespace velmora {
 namespace python {
+
+/// A call on an object after its close() (velmora.HandClosedException).
+class HandClosed : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
 /// VelmoraApi, the hand interface and model classes, HandHealth, VirtualCanBus, HandFactory.
 void bindHands(pybind11::module_& m);

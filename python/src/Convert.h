@@ -15,6 +15,18 @@ namespace python {
 
 namespace py = pybind11;
 
+/// Arguments taken as they come and converted by the functions below, named in signatures (and
+/// so in help()) as the stubs name their types.
+struct ByteArg {
+    py::object value;
+};
+struct RadianArg {
+    py::object value;
+};
+struct Duration {
+    py::object value;
+};
+
 /// Bytes from any sequence or 1-D array of integers. Raises TypeError for a non-integer and
 /// ValueError for a value outside 0..255, naming the argument and the index, so that nothing is
 /// sent for a bad value. The length is left to the library, which refuses a wrong one itself.
@@ -70,3 +82,38 @@ Holder<T> makeReleased(Args&&... args) {
 
 }  // namespace python
 }  // namespace velmora
+
+namespace pybind11 {
+namespace detail {
+
+template <class Arg>
+struct argument_caster {
+    bool load(handle source, bool) {
+        value.value = reinterpret_borrow<object>(source);
+        return true;
+    }
+    static handle cast(const Arg& arg, return_value_policy, handle) { return arg.value.inc_ref(); }
+    Arg value;
+    // What pybind11's own casters provide (PYBIND11_TYPE_CASTER without the name).
+    operator Arg*() { return &value; }
+    operator Arg&() { return value; }
+    operator Arg&&() && { return std::move(value); }
+    template <typename T>
+    using cast_op_type = movable_cast_op_type<T>;
+};
+
+template <>
+struct type_caster<velmora::python::ByteArg> : argument_caster<velmora::python::ByteArg> {
+    static constexpr auto name = const_name("velmora.ByteArg");
+};
+template <>
+struct type_caster<velmora::python::RadianArg> : argument_caster<velmora::python::RadianArg> {
+    static constexpr auto name = const_name("velmora.RadianArg");
+};
+template <>
+struct type_caster<velmora::python::Duration> : argument_caster<velmora::python::Duration> {
+    static constexpr auto name = const_name("velmora.Duration");
+};
+
+}  // namespace detail
+}  // namespace pybind11

@@ -223,7 +223,31 @@ void bindCatalogue(py::module_& parent) {
     m.def("per_slot", &perSlot, py::arg("model"), py::arg("values"),
           "Values given one per joint (in the order `state` shows them) or one per slot, as one "
           "per slot (0 for a slot without a joint); None when the count fits neither.");
-    m.def("counts_taken", &models::countsTaken, py::arg("model"));
+    m.def(
+        "counts_taken", [](VELMORA model) { return models::countsTaken(model); }, py::arg("model"),
+        "What the position vector takes: \"takes 10 values, one per joint\".");
+
+    py::enum_<models::Setting>(m, "Setting", "What a caller writes to a hand besides positions.")
+        .value("SPEEDS", models::Setting::Speeds)
+        .value("TORQUES", models::Setting::Torques)
+        .value("CURRENTS", models::Setting::Currents)
+        .value("CLEAR_FAULTS", models::Setting::ClearFaults)
+        .value("ACCELERATIONS", models::Setting::Accelerations)
+        .value("MOTOR_SWITCH", models::Setting::MotorSwitch);
+    m.def(
+        "setting_counts",
+        [](VELMORA model, models::Setting setting) {
+            std::vector<std::size_t> counts;
+            for (std::size_t n = 0; n < 64; ++n) {
+                if ((models::settingCounts(model, setting) >> n) & 1u)
+                    counts.push_back(n);
+            }
+            return counts;
+        },
+        py::arg("model"), py::arg("setting"),
+        "The value counts the model's class takes for a setting; empty when it has no setter.");
+    m.def("setting_counts_taken", &models::settingCountsTaken, py::arg("model"), py::arg("setting"),
+          "\"takes 5 or 10 values\"; empty when the model has no setter.");
 }
 
 }  // namespace python

@@ -17,18 +17,6 @@ namespace {
 // Created once and never freed, like the module's other exception types.
 py::handle handMismatchType;
 
-template <class T>
-py::class_<T, Holder<T>> existing(py::module_& m, const char* name) {
-    return py::reinterpret_borrow<py::class_<T, Holder<T>>>(m.attr(name));
-}
-
-template <class Hand>
-HandIdentity identityOf(Hand& hand, const py::object& timeoutArg) {
-    const std::chrono::milliseconds timeout = toMilliseconds(timeoutArg, "timeout");
-    GilRelease release;
-    return hand.identity(timeout);
-}
-
 }  // namespace
 
 void bindScan(py::module_& m) {
@@ -86,11 +74,6 @@ void bindScan(py::module_& m) {
           "Why the identity contradicts model and side ('it is a tovin, not a zenit'); '' when "
           "it fits.");
 
-    existing<VelmoraApi>(m, "VelmoraApi")
-        .def("identity", &identityOf<VelmoraApi>, py::arg("timeout") = py::cast(kScanTimeout),
-             "What the hand reports it is; HandMismatchException when not this object's model.");
-    existing<hand::IHand>(m, "IHand")
-        .def("identity", &identityOf<hand::IHand>, py::arg("timeout") = py::cast(kScanTimeout));
     py::reinterpret_borrow<py::class_<hand::HandHealth>>(m.attr("HandHealth"))
         .def_readonly("identity_checked", &hand::HandHealth::identityChecked)
         .def_readonly("model_mismatch", &hand::HandHealth::modelMismatch)

@@ -2,7 +2,7 @@
 finger_move with one value per joint and with one per slot, read_state_arc and finger_move_arc;
 the 6-actuator hand, which has no joint-angle tables, gets what the library gives it there."""
 
-from typing import List, Tuple
+from typing import Callable, List, Tuple
 
 import numpy as np
 import pytest
@@ -39,7 +39,8 @@ def test_every_model_from_python(info: ModelInfo, messages: Messages) -> None:
         state = hand.read_state(2.0)
         assert state.dtype == np.uint8 and state.shape == (info.slots,)
         assert state[info.joint_slots].tolist() == [255] * info.joints  # it starts open
-        hand.set_speed([255] * info.slots)
+        hand.set_speed([255] * max(velmora.models.setting_counts(
+            info.model, velmora.models.Setting.SPEEDS)))
 
         # One value per joint, in the order `state` shows them.
         per_joint = [40 + 5 * j for j in range(info.joints)]
@@ -51,20 +52,22 @@ def test_every_model_from_python(info: ModelInfo, messages: Messages) -> None:
         point = info.pose("point")
         hand.finger_move(point)
         state = settle(hand, simulated, info, point)
-        # A count that fits neither is refused as before, and nothing moves.
+        # A count that fits neither is refused, naming what the model takes, and nothing moves.
         del messages[:]
-        hand.finger_move([1, 2, 3])
-        assert [level for level, _ in messages] == [velmora.MessageLevel.WARNING]
+        with pytest.raises(ValueError, match=info.counts_taken):
+            hand.finger_move([1, 2, 3])
         assert simulated.targets()[info.joint_slots].tolist() == point[info.joint_slots].tolist()
-        del messages[:]
 
         if not info.has_angle_tables:
-            # Documented result: no angles, and the conversion's one error line.
-            assert hand.read_state_arc(2.0).shape == (0,)
-            assert messages == [(velmora.MessageLevel.ERROR,
-                                 "Error: Invalid joints_type or left_or_right parameter.")]
-            hand.finger_move_arc([0.1] * info.joints)
+            # No angles: refused before anything is sent.
+            calls: List[Callable[[], object]] = [
+                lambda: hand.read_state_arc(2.0), hand.get_state_arc,
+                lambda: hand.finger_move_arc([0.1] * info.joints)]
+            for call in calls:
+                with pytest.raises(velmora.UnsupportedFeatureException):
+                    call()
             assert simulated.targets()[info.joint_slots].tolist() == point[info.joint_slots].tolist()
+            assert messages == []
             return
 
         key = info.angle_table_key

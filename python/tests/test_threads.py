@@ -52,14 +52,14 @@ def test_sink_receives_the_library_messages(
         messages: List[Tuple[velmora.MessageLevel, str]]) -> None:
     bus = new_bus()
     with SimulatedHand(velmora.TOVIN, velmora.RIGHT, bus):
-        hand = velmora.VelmoraApi(velmora.TOVIN, velmora.RIGHT, bus)
-        hand.finger_move([1])
+        velmora.VelmoraApi(velmora.TOVIN, velmora.RIGHT, bus)
+        velmora.range_to_arc(8, "left", [0] * 8)
     assert messages == [
         (velmora.MessageLevel.INFO, f"CAN interface {bus} opened successfully"),
-        (velmora.MessageLevel.WARNING, "Joint position size is not 10"),
+        (velmora.MessageLevel.ERROR, "Error: Invalid joints_type or left_or_right parameter."),
     ]
     velmora.reset_message_sink()
-    hand.finger_move([1])  # back on standard output
+    velmora.range_to_arc(8, "left", [0] * 8)  # back on standard error
     assert len(messages) == 2
 
 
@@ -91,7 +91,8 @@ sim = velmora.sim.SimulatedHand(velmora.TOVIN, velmora.RIGHT, "virtual:can-exit"
 hand = velmora.VelmoraApi(velmora.TOVIN, velmora.RIGHT, "virtual:can-exit")
 def refused():
     while True:
-        hand.finger_move([1])
+        velmora.range_to_arc(8, "left", [0] * 8)
+        hand.get_state()
 for _ in range(2):
     threading.Thread(target=refused, daemon=True).start()
 while len(lines) < 10:

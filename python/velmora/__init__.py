@@ -1,13 +1,5 @@
-"""Drive dexterous robot hands over CAN: the velmora SDK from Python.
-
-    import velmora
-    hand = velmora.VelmoraApi(velmora.TOVIN, velmora.RIGHT, velmora.CAN0)
-    hand.finger_move([255] * 6 + [128] * 4)
-    joints = hand.get_state()          # numpy.uint8 array
-
-Names follow the C++ API in snake_case (fingerMove -> finger_move); `velmora.sim` holds the
-simulated hands, `velmora.models` what each hand model is.
-"""
+# The documentation of the module is written in its type stubs (__init__.pyi); the extension
+# carries it, and so does this package.
 
 import datetime as _datetime
 import sys as _sys
@@ -17,7 +9,7 @@ import numpy as _np
 import numpy.typing as _npt
 
 from ._velmora import *  # noqa: F401,F403
-from ._velmora import __version__  # noqa: F401
+from ._velmora import __doc__, __version__  # noqa: F401
 from ._velmora import models as _models
 from ._velmora import sim as _sim
 

@@ -13,6 +13,7 @@
 #include "detail/LocalTime.h"
 #include "detail/Messages.h"
 #include "detail/Pacing.h"
+#include "velmora/HandException.h"
 
 namespace velmora {
 namespace communication {
@@ -73,19 +74,21 @@ void CanBus::open() {
     checkInterfaceName(name_);
     socketFd_ = system_->openSocket(PF_CAN, SOCK_RAW, CAN_RAW);
     if (socketFd_ < 0) {
+        const int error = errno;
         socketFd_ = -1;
-        throw std::runtime_error("Failed to create CAN socket");
+        throw ChannelException("Failed to create CAN socket", name_, error);
     }
-    // The destructor does not run for a constructor that throws: close before every throw.
-    auto fail = [this](const char* message) {
+    // The destructor does not run for a constructor that throws: close before every throw. The
+    // failed call's errno is taken before close can change it.
+    auto fail = [this](const char* message, int error) {
         system_->closeSocket(socketFd_);
         socketFd_ = -1;
-        throw std::runtime_error(message);
+        throw ChannelException(message, name_, error);
     };
 
     ifreq indexRequest = interfaceRequest(name_);
     if (system_->getInterfaceIndex(socketFd_, indexRequest) < 0) {
-        fail("Failed to get CAN interface index");
+        fail("Failed to get CAN interface index", errno);
     }
     const int interfaceIndex = indexRequest.ifr_ifindex;
     interfaceIndex_ = interfaceIndex;
@@ -111,13 +114,13 @@ void CanBus::open() {
     address.can_family = AF_CAN;
     address.can_ifindex = interfaceIndex;
     if (system_->bindSocket(socketFd_, address) < 0) {
-        fail("Failed to bind CAN socket");
+        fail("Failed to bind CAN socket", errno);
     }
 
-    try {
-        setReceiveTimeout(1, 0);
-    } catch (const std::runtime_error& error) {
-        fail(error.what());
+    timeval timeout{};
+    timeout.tv_sec = 1;
+    if (system_->setReceiveTimeout(socketFd_, timeout) < 0) {
+        fail("Failed to set receive timeout", errno);
     }
     velmora::detail::info("CAN interface " + name_ + " opened successfully");
 }
@@ -224,7 +227,7 @@ class CanBusLink final : public ChannelLink {
   public:
     explicit CanBusLink(CanBus& bus) : bus_(bus), wakeFd_(bus.system_->openWakeEvent()) {
         if (wakeFd_ < 0) {
-            throw std::runtime_error("Failed to create CAN wake event");
+            throw ChannelException("Failed to create CAN wake event", bus.name_, errno);
         }
         // Without it (an old kernel) the channel works the same, only blind to its drops.
         bus.system_->enableDropCount(bus.socketFd_);

@@ -88,7 +88,9 @@ class HandCore {
     void defineReading(Reading what, FreshReading reading);
     /// The key of the model's joint tables, for readStateArc.
     void setModelKey(int key) { modelKey_ = key; }
-    ByteVector readFresh(Reading what, std::chrono::milliseconds timeout);
+    /// `keepWaiting`, when given, is asked between waits of at most kKeepWaitingPeriod.
+    ByteVector readFresh(Reading what, std::chrono::milliseconds timeout,
+                         const KeepWaiting* keepWaiting = nullptr);
     /// Joint positions in radians with the model's tables for the hand's side; empty for an
     /// identifier that names no side.
     RadianVector toAngles(const ByteVector& positions) const;

@@ -145,7 +145,8 @@ void HandCore::defineReading(Reading what, FreshReading reading) {
     readings_[static_cast<std::size_t>(what)] = std::move(reading);
 }
 
-ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout) {
+ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout,
+                               const KeepWaiting* keepWaiting) {
     const std::optional<FreshReading>& reading = readings_[static_cast<std::size_t>(what)];
     if (!reading) {
         throw UnsupportedFeatureException(std::string("readFresh(") + readingName(what) + ")");
@@ -158,13 +159,28 @@ ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout) 
         // count.
         const std::vector<std::uint64_t> before = caches.replyCounts(reading->replies);
         reading->request();
-        const std::vector<std::uint8_t> missing =
-            caches.waitForReplies(reading->replies, before, deadline);
+        std::vector<std::uint8_t> missing;
+        bool stopped = false;
+        while (true) {
+            // The caller is asked with no lock held: it may take locks of its own (a Python
+            // caller takes the interpreter's).
+            const auto now = std::chrono::steady_clock::now();
+            const auto until =
+                keepWaiting ? std::min(deadline, now + kKeepWaitingPeriod) : deadline;
+            missing = caches.waitForReplies(reading->replies, before, until);
+            if (missing.empty() || caches.closing() || until >= deadline)
+                break;
+            if (!(*keepWaiting)()) {
+                stopped = true;
+                break;
+            }
+        }
         if (!missing.empty()) {
             std::string text =
                 caches.closing() ? "Hand " + hex(handId_) + " was closed before it replied: missing"
+                : stopped        ? "Fresh read of hand " + hex(handId_) + " stopped: missing"
                                  : "No fresh reply from hand " + hex(handId_) + " within " +
-                                       std::to_string(timeout.count()) + " ms: missing";
+                                std::to_string(timeout.count()) + " ms: missing";
             for (std::size_t i = 0; i < missing.size(); ++i) {
                 text += (i == 0 ? " " : ", ") + hex(missing[i]);
             }
@@ -183,6 +199,10 @@ ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout) 
                 text += (i == 0 ? " " : ", ") + hex(reading->replies[i]);
             }
             throw HandTimeoutException(text);
+        }
+        if (keepWaiting && !(*keepWaiting)()) {
+            throw HandTimeoutException("Fresh read of hand " + hex(handId_) +
+                                       " stopped: too short");
         }
     }
 }

@@ -28,11 +28,17 @@ class FakeCanSystem : public communication::detail::CanSystem {
     std::atomic<bool> interfaceUp{true};
     std::atomic<bool> failBind{false};
     std::atomic<bool> failTimeout{false};
+    std::atomic<int> failError{ENODEV};  ///< errno of every failed call above
     std::atomic<int> interfaceIndex{kInterfaceIndex};
     std::atomic<int> writeError{0};      ///< errno of a short write
     int shortWrite = 0;                  ///< bytes to report written (0: whole frame)
     std::vector<int> runStatuses;        ///< exit status of each run, in order (then 0)
     std::deque<can_frame> framesToRead;  ///< read fails (time-out) once empty
+
+    int failed() const {
+        errno = failError;
+        return -1;
+    }
 
     std::vector<std::string> calls() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -51,13 +57,13 @@ class FakeCanSystem : public communication::detail::CanSystem {
     int openSocket(int domain, int type, int protocol) override {
         log("socket " + std::to_string(domain) + " " + std::to_string(type) + " " +
             std::to_string(protocol));
-        return failSocket ? -1 : nextSocket.load();
+        return failSocket ? failed() : nextSocket.load();
     }
     int getInterfaceIndex(int fd, ifreq& ifr) override {
         remember(ifr);
         log("index " + std::to_string(fd));
         if (failIndex)
-            return -1;
+            return failed();
         ifr.ifr_ifindex = interfaceIndex;
         return 0;
     }
@@ -72,12 +78,12 @@ class FakeCanSystem : public communication::detail::CanSystem {
     int bindSocket(int fd, const sockaddr_can& address) override {
         log("bind " + std::to_string(fd) + " family " + std::to_string(address.can_family) +
             " index " + std::to_string(address.can_ifindex));
-        return failBind ? -1 : 0;
+        return failBind ? failed() : 0;
     }
     int setReceiveTimeout(int fd, const timeval& timeout) override {
         log("timeout " + std::to_string(fd) + " " + std::to_string(timeout.tv_sec) + "s " +
             std::to_string(timeout.tv_usec) + "us");
-        return failTimeout ? -1 : 0;
+        return failTimeout ? failed() : 0;
     }
     ssize_t readFrame(int, can_frame& frame) override {
         std::lock_guard<std::mutex> lock(mutex_);
