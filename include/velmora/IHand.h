@@ -9,6 +9,7 @@
 #include "velmora/Export.h"
 #include "velmora/HandException.h"
 #include "velmora/HandHealth.h"
+#include "velmora/StampedReading.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
@@ -92,6 +93,11 @@ class VELMORA_API IHand {
     virtual ByteVector readState(std::chrono::milliseconds timeout);
     /// readState converted to radians, as getCurrentStatusArc.
     virtual RadianVector readStateArc(std::chrono::milliseconds timeout);
+    /// readFresh, with the time the reading's last reply came in and a number that rises with
+    /// every fresh read of this kind on this hand object.
+    StampedReading readFreshStamped(Reading what, std::chrono::milliseconds timeout);
+    /// readFreshStamped(Reading::Positions, timeout).
+    StampedReading readStateStamped(std::chrono::milliseconds timeout);
 
   protected:
     friend class detail::HandCoreAccess;

@@ -6,7 +6,12 @@
 
 #include "velmora/Export.h"
 #include "velmora/IHand.h"
+#include "velmora/StampedReading.h"
 #include "velmora/VelmoraTypes.h"
+
+namespace velmora {
+class HandStream;
+}
 
 /// The object an application holds to drive one hand.
 ///
@@ -68,8 +73,15 @@ class VELMORA_API VelmoraApi {
     /// One kind of state from replies to this call's own requests (IHand::readFresh).
     velmora::ByteVector readFresh(velmora::hand::Reading what,
                                   std::chrono::milliseconds timeout = kDefaultReadTimeout);
+    /// readState with the reading's receive time (IHand::readStateStamped).
+    velmora::StampedReading readStateStamped(
+        std::chrono::milliseconds timeout = kDefaultReadTimeout);
+    /// readFresh with the reading's receive time (IHand::readFreshStamped).
+    velmora::StampedReading readFreshStamped(
+        velmora::hand::Reading what, std::chrono::milliseconds timeout = kDefaultReadTimeout);
 
   private:
+    friend class velmora::HandStream;
     class CallGuard;
     struct Calls;
 
