@@ -236,4 +236,5 @@ PYBIND11_MODULE(_velmora, m) {
 
     bindHands(m);
     bindSim(m);
+    bindStream(m);
 }
