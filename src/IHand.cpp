@@ -144,6 +144,17 @@ ByteVector IHand::readFresh(Reading what, std::chrono::milliseconds timeout) {
     refuse("readFresh");
 }
 
+StampedReading IHand::readFreshStamped(Reading what, std::chrono::milliseconds timeout) {
+    if (detail::HandCore* core = handCore()) {
+        return core->readFreshStamped(what, timeout);
+    }
+    refuse("readFreshStamped");
+}
+
+StampedReading IHand::readStateStamped(std::chrono::milliseconds timeout) {
+    return readFreshStamped(Reading::Positions, timeout);
+}
+
 ByteVector IHand::readState(std::chrono::milliseconds timeout) {
     return readFresh(Reading::Positions, timeout);
 }

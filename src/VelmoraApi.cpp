@@ -140,6 +140,15 @@ ByteVector VelmoraApi::readFresh(velmora::hand::Reading what, std::chrono::milli
     const CallGuard guard(*calls);
     return hand->readFresh(what, timeout);
 }
+velmora::StampedReading VelmoraApi::readStateStamped(std::chrono::milliseconds timeout) {
+    const CallGuard guard(*calls);
+    return hand->readStateStamped(timeout);
+}
+velmora::StampedReading VelmoraApi::readFreshStamped(velmora::hand::Reading what,
+                                                     std::chrono::milliseconds timeout) {
+    const CallGuard guard(*calls);
+    return hand->readFreshStamped(what, timeout);
+}
 
 velmora::HandIdentity VelmoraApi::identity(std::chrono::milliseconds timeout) {
     const CallGuard guard(*calls);

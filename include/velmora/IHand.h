@@ -11,6 +11,7 @@
 #include "velmora/HandException.h"
 #include "velmora/HandHealth.h"
 #include "velmora/Scan.h"
+#include "velmora/StampedReading.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
@@ -117,6 +118,11 @@ class VELMORA_API IHand {
     /// readStateWhile converted to radians, as readStateArc.
     RadianVector readStateArcWhile(std::chrono::milliseconds timeout,
                                    const KeepWaiting& keepWaiting);
+    /// readFresh, with the time the reading's last reply came in and a number that rises with
+    /// every fresh read of this kind on this hand object.
+    StampedReading readFreshStamped(Reading what, std::chrono::milliseconds timeout);
+    /// readFreshStamped(Reading::Positions, timeout).
+    StampedReading readStateStamped(std::chrono::milliseconds timeout);
 
   protected:
     friend class detail::HandCoreAccess;

@@ -7,7 +7,12 @@
 #include "velmora/Export.h"
 #include "velmora/IHand.h"
 #include "velmora/Models.h"
+#include "velmora/StampedReading.h"
 #include "velmora/VelmoraTypes.h"
+
+namespace velmora {
+class HandStream;
+}
 
 /// The object an application holds to drive one hand.
 ///
@@ -88,8 +93,15 @@ class VELMORA_API VelmoraApi {
     /// currents and the fault clearing for RAVEL only, the motor switches for ZENIT only (the
     /// others get a message); speeds and torques wherever the model's class takes them.
     static bool offers(VELMORA model, velmora::models::Setting setting);
+    /// readState with the reading's receive time (IHand::readStateStamped).
+    velmora::StampedReading readStateStamped(
+        std::chrono::milliseconds timeout = kDefaultReadTimeout);
+    /// readFresh with the reading's receive time (IHand::readFreshStamped).
+    velmora::StampedReading readFreshStamped(
+        velmora::hand::Reading what, std::chrono::milliseconds timeout = kDefaultReadTimeout);
 
   private:
+    friend class velmora::HandStream;
     class CallGuard;
     struct Calls;
 

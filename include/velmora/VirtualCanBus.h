@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -47,6 +48,8 @@ class VELMORA_API VirtualCanBus : public ICanBus {
     /// monitors of the whole bus). Throws std::runtime_error("Failed to receive CAN frame") on the
     /// receive time-out.
     CanMessage recvAny();
+    /// recvAny, and the time the frame was put on the bus (as a kernel's receive time stamp).
+    CanMessage recvAny(std::chrono::steady_clock::time_point& sentAt);
 
     /// Receive time-out (1 s when opened); 0 s and 0 us waits forever. Throws
     /// std::runtime_error("Failed to set receive timeout") for a negative or malformed value.

@@ -21,6 +21,8 @@ void bindCatalogue(pybind11::module_& m);
 void bindSim(pybind11::module_& m);
 /// scan, HandIdentity, identity() on the hands and HandMismatchException; after bindHands.
 void bindScan(pybind11::module_& m);
+/// HandStream and its readings and health.
+void bindStream(pybind11::module_& m);
 
 }  // namespace python
 }  // namespace velmora

@@ -288,4 +288,5 @@ PYBIND11_MODULE(_velmora, m) {
     bindScan(m);
     bindSim(m);
     logToLogging();
+    bindStream(m);
 }

@@ -12,6 +12,7 @@ These stubs are also where the module's docstrings are written: the build copies
 the binding, so help() shows what an editor shows.
 """
 
+import asyncio
 import datetime
 from types import TracebackType
 from typing import (
@@ -725,3 +726,132 @@ def scan(channel: str, timeout: Duration = ..., bit_rate: int = 1000000) -> List
 def contradiction(identity: HandIdentity, model: Model, side: int) -> str:
     """Why the identity contradicts model and side ("it is a tovin, not a zenit"); "" when it
     fits."""
+
+# HandStream: a control loop's link to a hand that never waits for the bus.
+
+class StampedReading:
+    """One reading with the time its last frame came in."""
+    @property
+    def reading(self) -> Reading:
+        """Which reading it is (positions, temperatures, ...)."""
+    @property
+    def values(self) -> Bytes:
+        """The values (uint8), in the layout of the reading's getter."""
+    @property
+    def received(self) -> float:
+        """Receive time on the monotonic clock, as time.monotonic() counts it."""
+    @property
+    def received_time(self) -> float:
+        """Receive time on the system clock, as time.time() counts it."""
+    @property
+    def sequence(self) -> int:
+        """A number that rises with every reading of this kind."""
+    @property
+    def age(self) -> float:
+        """Seconds between the reading's arrival and the moment this copy was taken."""
+
+class StreamReadingHealth:
+    """How one reading of a stream keeps up."""
+    @property
+    def requested_rate(self) -> float:
+        """Readings a second asked for (0: as often as the budget allows)."""
+    @property
+    def achieved_rate(self) -> float:
+        """Readings a second over the last second."""
+    @property
+    def readings(self) -> int:
+        """Readings received since the stream began."""
+    @property
+    def cycle_cost(self) -> float:
+        """Seconds of pacing one request cycle of this reading takes."""
+
+class HandStreamHealth:
+    """What a stream has done with the hand's send budget."""
+    @property
+    def frames_per_second(self) -> float:
+        """Frames sent over the last second."""
+    @property
+    def frame_limit_per_second(self) -> float:
+        """The most frames a second the pacing allows."""
+    @property
+    def budget_used(self) -> float:
+        """Share of the last second the channel spent pacing frames (0..1)."""
+    @property
+    def frames_sent(self) -> int:
+        """Frames sent since the stream began."""
+    @property
+    def commands_sent(self) -> int:
+        """Command frames sent."""
+    @property
+    def commands_superseded(self) -> int:
+        """Command frames replaced by a newer target before they left."""
+    @property
+    def commands_unchanged(self) -> int:
+        """Command frames not sent again because their values had not changed."""
+    @property
+    def keep_alives_sent(self) -> int:
+        """Unchanged command frames sent again after the keep-alive period."""
+    @property
+    def readings(self) -> Dict[Reading, StreamReadingHealth]:
+        """Each streamed reading's rates."""
+
+class HandStream:
+    """A control loop's link to one hand: command() and latest() return at once, the newest
+    command wins, and readings carry their receive time. Streams of one hand share its pacing."""
+    def __init__(
+        self,
+        hand: Union[VelmoraApi, IHand],
+        rate: Optional[float] = None,
+        temperatures: Optional[float] = None,
+        faults: Optional[float] = None,
+        rates: Optional[Dict[Reading, Optional[float]]] = None,
+        keep_alive: Duration = 1.0,
+    ) -> None:
+        """Starts streaming: positions at `rate` a second (default: every free slot),
+        temperatures and faults at 1 Hz unless given; `rates` sets any reading (None: off).
+        Raises ValueError for a negative or NaN rate, UnsupportedFeatureException for a reading
+        the model lacks."""
+    def command(self, positions: ByteArg) -> None:
+        """A target per slot (or per joint), 0..255; returns at once, the newest wins.
+        Raises ValueError for another count."""
+    def command_arc(self, angles: RadianArg) -> None:
+        """Targets in radians; returns at once. Raises ValueError for another count or a
+        non-finite angle, UnsupportedFeatureException without joint-angle tables."""
+    @overload
+    def latest(self) -> Dict[Reading, StampedReading]:
+        """The newest reading of every kind received so far."""
+    @overload
+    def latest(self, reading: Reading) -> Optional[StampedReading]:
+        """The newest reading of that kind, or None before the first."""
+    def wait(
+        self,
+        after: Optional[StampedReading] = None,
+        timeout: Optional[Duration] = 1.0,
+        reading: Reading = ...,
+    ) -> Optional[StampedReading]:
+        """Waits (Ctrl-C honoured) for a reading newer than `after` (default: the last one
+        returned); None after timeout."""
+    def next(
+        self,
+        after: Optional[StampedReading] = None,
+        timeout: Optional[Duration] = 1.0,
+        reading: Reading = ...,
+    ) -> "asyncio.Future[Optional[StampedReading]]":
+        """wait() for asyncio: await stream.next()."""
+    def __iter__(self) -> "HandStream":
+        """Iterates over new positions readings until the stream closes."""
+    def __next__(self) -> StampedReading:
+        """The next positions reading (blocks, Ctrl-C honoured)."""
+    def set_keep_alive(self, keep_alive: Duration) -> None:
+        """How long an unchanged command frame waits before it is sent again (0: never)."""
+    def health(self) -> HandStreamHealth:
+        """What the stream has done with the send budget; never blocks."""
+    @property
+    def model(self) -> Model:
+        """The model of the hand it streams."""
+    def close(self) -> None:
+        """Stops the stream; waits in progress end at once."""
+    def __enter__(self) -> "HandStream":
+        """The stream itself."""
+    def __exit__(self, *args: object) -> bool:
+        """close()."""

@@ -6,6 +6,7 @@
 #include <map>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include "detail/ChannelLink.h"
 #include "detail/Messages.h"
 #include "detail/PreciseSleep.h"
@@ -25,14 +26,14 @@ class VirtualBusEndpoint {
 
     VirtualBusHub& hub() const { return *hub_; }
 
-    void deliver(const CanMessage& frame) {
+    void deliver(const CanMessage& frame, std::chrono::steady_clock::time_point sentAt) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (queue_.size() >= VirtualCanBus::kQueueCapacity) {
                 ++dropped_;
                 return;
             }
-            queue_.push_back(frame);
+            queue_.push_back({frame, sentAt});
         }
         arrived_.notify_one();
     }
@@ -40,6 +41,12 @@ class VirtualBusEndpoint {
     /// Waits up to the receive time-out (forever when it is zero) for the next frame; false
     /// when none came. With `wakeable`, also false once wake() was called.
     bool take(CanMessage& frame, bool wakeable = false) {
+        std::chrono::steady_clock::time_point sentAt;
+        return take(frame, sentAt, wakeable);
+    }
+
+    bool take(CanMessage& frame, std::chrono::steady_clock::time_point& sentAt,
+              bool wakeable = false) {
         std::unique_lock<std::mutex> lock(mutex_);
         auto ready = [&] { return !queue_.empty() || (wakeable && woken_); };
         if (timeout_.count() == 0) {
@@ -50,7 +57,8 @@ class VirtualBusEndpoint {
         if (queue_.empty()) {
             return false;
         }
-        frame = queue_.front();
+        frame = queue_.front().first;
+        sentAt = queue_.front().second;
         queue_.pop_front();
         return true;
     }
@@ -82,7 +90,7 @@ class VirtualBusEndpoint {
     const std::shared_ptr<VirtualBusHub> hub_;
     mutable std::mutex mutex_;
     std::condition_variable arrived_;
-    std::deque<CanMessage> queue_;
+    std::deque<std::pair<CanMessage, std::chrono::steady_clock::time_point>> queue_;
     std::size_t dropped_ = 0;
     bool woken_ = false;
     std::chrono::microseconds timeout_{std::chrono::seconds(1)};
@@ -106,9 +114,10 @@ class VirtualBusHub {
 
     void broadcast(const VirtualBusEndpoint* sender, const CanMessage& frame) {
         std::lock_guard<std::mutex> lock(mutex_);
+        const auto sentAt = std::chrono::steady_clock::now();
         for (const auto& endpoint : endpoints_) {
             if (endpoint.get() != sender) {
-                endpoint->deliver(frame);
+                endpoint->deliver(frame, sentAt);
             }
         }
     }
@@ -189,8 +198,13 @@ CanMessage VirtualCanBus::recv(const std::uint32_t& canId) {
 }
 
 CanMessage VirtualCanBus::recvAny() {
+    std::chrono::steady_clock::time_point sentAt;
+    return recvAny(sentAt);
+}
+
+CanMessage VirtualCanBus::recvAny(std::chrono::steady_clock::time_point& sentAt) {
     CanMessage frame;
-    if (!endpoint_->take(frame)) {
+    if (!endpoint_->take(frame, sentAt)) {
         throw std::runtime_error("Failed to receive CAN frame");
     }
     return frame;

@@ -19,6 +19,7 @@
 #include "velmora/IHand.h"
 #include "velmora/Protocol.h"
 #include "velmora/Scan.h"
+#include "velmora/StampedReading.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace velmora {
@@ -38,6 +39,8 @@ struct FreshReading {
     std::size_t values = 0;
 };
 
+class SendBudget;
+
 /// What every hand model is built on: the channel to one hand, the receive thread that hands
 /// each frame of that hand to the model, the reply caches, the fingertip sensors, the health
 /// counters and the fresh reads.
@@ -51,9 +54,34 @@ class HandCore {
     HandCore& operator=(const HandCore&) = delete;
 
     std::uint32_t handId() const { return handId_; }
+    VELMORA model() const { return model_; }
+    /// The channel's name as the hand object was given it ("can0", "virtual:can0").
+    const std::string& channelName() const { return channelName_; }
 
-    /// Sends one frame to the hand.
+    /// Sends one frame to the hand: through the send budget of its streams while it has one,
+    /// else straight to the channel. While this thread is inside capture(), the frame is only
+    /// collected.
     void send(const ByteVector& frame);
+    /// Sends one frame straight to the channel, paced by it (for the send budget).
+    void sendDirect(const ByteVector& frame);
+    /// The frames `f` sends on this thread, collected instead of sent.
+    std::vector<ByteVector> capture(const std::function<void()>& f);
+    /// The frames the matching getter sends for a reading (none while the hand reports it on
+    /// its own); refused for a reading never defined.
+    std::vector<ByteVector> requestFrames(Reading what);
+    /// What the channel's pacing costs a frame: the gap after every frame and its code's extra.
+    std::chrono::microseconds pacingCost(const ByteVector& frame) const;
+
+    /// From now until unroute(), every send goes through `budget` (one call of unroute for each
+    /// call of routeThrough).
+    void routeThrough(std::shared_ptr<SendBudget> budget);
+    void unroute();
+
+    /// Called on the receive thread after each frame of the hand has been stored, with its
+    /// code. Returns a key for removeReplyListener.
+    std::uint64_t addReplyListener(std::function<void(std::uint8_t)> listener);
+    /// Returns once the listener is not running and never will again.
+    void removeReplyListener(std::uint64_t key);
     /// Sends a request: a frame holding only the code.
     void request(std::uint8_t code) { send({code}); }
     /// Asks every fingertip matrix sensor for its rows.
@@ -91,6 +119,14 @@ class HandCore {
     /// `keepWaiting`, when given, is asked between waits of at most kKeepWaitingPeriod.
     ByteVector readFresh(Reading what, std::chrono::milliseconds timeout,
                          const KeepWaiting* keepWaiting = nullptr);
+    /// readFresh with the arrival time of the reading's last reply.
+    StampedReading readFreshStamped(Reading what, std::chrono::milliseconds timeout,
+                                    const KeepWaiting* keepWaiting = nullptr);
+    /// The reply codes that complete a reading, how many values it holds (0: any), and the
+    /// shape of its values from the hand's last replies with their arrival; empty values while
+    /// they do not make a whole reading.
+    const FreshReading* reading(Reading what) const;
+    std::pair<ByteVector, ReplyCaches::Arrival> shapedReading(const FreshReading& reading);
     /// Joint positions in radians with the model's tables for the hand's side; empty for an
     /// identifier that names no side.
     RadianVector toAngles(const ByteVector& positions) const;
@@ -119,6 +155,7 @@ class HandCore {
 
     const std::uint32_t handId_;
     const VELMORA model_;
+    const std::string channelName_;
     std::unique_ptr<communication::ICanBus> canBus_;
     std::unique_ptr<communication::detail::ChannelLink> link_;
     std::function<void(const ByteVector&)> onFrame_;
@@ -135,6 +172,13 @@ class HandCore {
     bool closing_ = false;
     bool identityChecked_ = false;
     std::string mismatch_;
+    std::array<std::atomic<std::uint64_t>, 6> freshReads_{};
+    mutable std::mutex routeMutex_;
+    std::shared_ptr<SendBudget> route_;
+    int routeUsers_ = 0;
+    std::mutex listenersMutex_;  // held while the listeners run
+    std::vector<std::pair<std::uint64_t, std::function<void(std::uint8_t)>>> listeners_;
+    std::uint64_t nextListenerKey_ = 1;
     std::atomic<bool> running_{false};
     std::thread receiveThread_;
 };
@@ -142,6 +186,8 @@ class HandCore {
 /// Reaches the building blocks of a library hand, for tests and fuzzing.
 class HandCoreAccess {
   public:
+    /// The hand's building blocks; null for a hand that is not one of the library's models.
+    static HandCore* core(IHand& hand) { return hand.handCore(); }
     /// Hands one message read from the channel to the hand, as its receive thread does.
     static void deliver(IHand& hand, const communication::CanMessage& message) {
         hand.handCore()->deliver(message);

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "velmora/VelmoraTypes.h"
@@ -70,6 +71,31 @@ class ReplyCaches {
     /// Like joinedValues, but nothing when any of the caches holds fewer than two bytes.
     std::optional<ByteVector> allValues(std::initializer_list<std::uint8_t> codes) const;
 
+    /// The newest arrival among some codes' last replies, and how many replies each code has had.
+    struct Arrival {
+        Clock::time_point steady{};
+        std::chrono::system_clock::time_point system{};
+        std::vector<std::uint64_t> counts;
+    };
+    /// Runs shape(View&) on the hand's own last replies and takes the arrival of `codes`, in
+    /// one step, so that the time belongs to the values.
+    template <class Shape>
+    std::pair<ByteVector, Arrival> shapedReplies(const std::vector<std::uint8_t>& codes,
+                                                 Shape&& shape) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        View view(replies_);
+        Arrival arrival;
+        arrival.counts.reserve(codes.size());
+        for (std::uint8_t code : codes) {
+            arrival.counts.push_back(replyCount_[code]);
+            if (replyCount_[code] != 0 && replyTime_[code] >= arrival.steady) {
+                arrival.steady = replyTime_[code];
+                arrival.system = replySystemTime_[code];
+            }
+        }
+        return {shape(view), std::move(arrival)};
+    }
+
     /// Age of the hand's last reply of the code; empty when none came.
     std::optional<std::chrono::nanoseconds> replyAge(std::uint8_t code) const;
 
@@ -92,6 +118,7 @@ class ReplyCaches {
     std::array<ByteVector, 256> replies_;
     std::array<std::uint64_t, 256> replyCount_{};
     std::array<Clock::time_point, 256> replyTime_{};
+    std::array<std::chrono::system_clock::time_point, 256> replySystemTime_{};
 };
 
 /// The values of several frames of a view joined in the given order (code bytes left out).

@@ -8,6 +8,8 @@
 #include "detail/Identify.h"
 #include "detail/Messages.h"
 #include "velmora/Protocol.h"
+#include "detail/Pacing.h"
+#include "detail/SendBudget.h"
 
 #include "velmora/RangeToArc.h"
 
@@ -47,11 +49,19 @@ std::int64_t nowNs() {
         .count();
 }
 
+// The hand whose sends this thread collects instead of sending, and where they go.
+struct Capture {
+    const HandCore* core;
+    std::vector<ByteVector>* frames;
+};
+thread_local Capture* tCapture = nullptr;
+
 }  // namespace
 
 HandCore::HandCore(std::uint32_t handId, const std::string& channel, int bitRate, VELMORA model)
     : handId_(handId),
       model_(model),
+      channelName_(channel),
       canBus_(communication::CanBusFactory::createCanBus(handId, channel, bitRate, model)),
       link_(communication::detail::linkTo(*canBus_)) {
     if (!link_) {
@@ -64,7 +74,81 @@ HandCore::~HandCore() {
 }
 
 void HandCore::send(const ByteVector& frame) {
+    if (tCapture != nullptr && tCapture->core == this) {
+        tCapture->frames->push_back(frame);
+        return;
+    }
+    std::shared_ptr<SendBudget> route;
+    {
+        std::lock_guard<std::mutex> lock(routeMutex_);
+        route = route_;
+    }
+    if (!route || !route->sendThrough(*this, frame)) {
+        sendDirect(frame);
+    }
+}
+
+void HandCore::sendDirect(const ByteVector& frame) {
     canBus_->send(frame, handId_, false);
+}
+
+std::vector<ByteVector> HandCore::capture(const std::function<void()>& f) {
+    std::vector<ByteVector> frames;
+    Capture capture{this, &frames};
+    Capture* const outer = tCapture;
+    tCapture = &capture;
+    try {
+        f();
+    } catch (...) {
+        tCapture = outer;
+        throw;
+    }
+    tCapture = outer;
+    return frames;
+}
+
+std::vector<ByteVector> HandCore::requestFrames(Reading what) {
+    const FreshReading* fresh = reading(what);
+    if (!fresh) {
+        throw UnsupportedFeatureException(std::string("readFresh(") + readingName(what) + ")");
+    }
+    return capture(fresh->request);
+}
+
+std::chrono::microseconds HandCore::pacingCost(const ByteVector& frame) const {
+    std::chrono::microseconds cost = communication::detail::kFrameGap;
+    if (!frame.empty()) {
+        cost += communication::detail::extraPacing(
+            model_, frame.front(), communication::detail::pacingVersion(ownVersion_));
+    }
+    return cost;
+}
+
+void HandCore::routeThrough(std::shared_ptr<SendBudget> budget) {
+    std::lock_guard<std::mutex> lock(routeMutex_);
+    route_ = std::move(budget);
+    ++routeUsers_;
+}
+
+void HandCore::unroute() {
+    std::lock_guard<std::mutex> lock(routeMutex_);
+    if (--routeUsers_ <= 0) {
+        routeUsers_ = 0;
+        route_.reset();
+    }
+}
+
+std::uint64_t HandCore::addReplyListener(std::function<void(std::uint8_t)> listener) {
+    std::lock_guard<std::mutex> lock(listenersMutex_);
+    listeners_.emplace_back(nextListenerKey_, std::move(listener));
+    return nextListenerKey_++;
+}
+
+void HandCore::removeReplyListener(std::uint64_t key) {
+    std::lock_guard<std::mutex> lock(listenersMutex_);
+    listeners_.erase(std::remove_if(listeners_.begin(), listeners_.end(),
+                                    [key](const auto& entry) { return entry.first == key; }),
+                     listeners_.end());
 }
 
 void HandCore::requestMatrices() {
@@ -139,15 +223,38 @@ void HandCore::deliver(const communication::CanMessage& message) {
         return;
     }
     onFrame_(ByteVector(message.data.begin(), message.data.begin() + length));
+    std::lock_guard<std::mutex> lock(listenersMutex_);
+    for (const auto& entry : listeners_) {
+        entry.second(message.data[0]);
+    }
 }
 
 void HandCore::defineReading(Reading what, FreshReading reading) {
     readings_[static_cast<std::size_t>(what)] = std::move(reading);
 }
 
+const FreshReading* HandCore::reading(Reading what) const {
+    const std::optional<FreshReading>& fresh = readings_[static_cast<std::size_t>(what)];
+    return fresh ? &*fresh : nullptr;
+}
+
+std::pair<ByteVector, ReplyCaches::Arrival> HandCore::shapedReading(const FreshReading& fresh) {
+    auto shaped = caches.shapedReplies(
+        fresh.replies, [&](const ReplyCaches::View& replies) { return fresh.shape(replies); });
+    if (shaped.first.empty() || (fresh.values != 0 && shaped.first.size() != fresh.values)) {
+        shaped.first.clear();
+    }
+    return shaped;
+}
+
 ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout,
                                const KeepWaiting* keepWaiting) {
-    const std::optional<FreshReading>& reading = readings_[static_cast<std::size_t>(what)];
+    return readFreshStamped(what, timeout, keepWaiting).values;
+}
+
+StampedReading HandCore::readFreshStamped(Reading what, std::chrono::milliseconds timeout,
+                                          const KeepWaiting* keepWaiting) {
+    const FreshReading* reading = this->reading(what);
     if (!reading) {
         throw UnsupportedFeatureException(std::string("readFresh(") + readingName(what) + ")");
     }
@@ -186,10 +293,16 @@ ByteVector HandCore::readFresh(Reading what, std::chrono::milliseconds timeout,
             }
             throw HandTimeoutException(text);
         }
-        ByteVector values = caches.lockedReplies(
-            [&](const ReplyCaches::View& replies) { return reading->shape(replies); });
-        if (!values.empty() && (reading->values == 0 || values.size() == reading->values)) {
-            return values;
+        auto shaped = shapedReading(*reading);
+        if (!shaped.first.empty()) {
+            StampedReading stamped;
+            stamped.reading = what;
+            stamped.values = std::move(shaped.first);
+            stamped.received = shaped.second.steady;
+            stamped.receivedSystem = shaped.second.system;
+            stamped.sequence = ++freshReads_[static_cast<std::size_t>(what)];
+            stamped.age = std::chrono::steady_clock::now() - stamped.received;
+            return stamped;
         }
         // A hand that answers at once with cut replies would otherwise be asked for ever.
         if (std::chrono::steady_clock::now() >= deadline) {

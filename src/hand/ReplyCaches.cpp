@@ -19,6 +19,7 @@ void ReplyCaches::storeReply(std::uint8_t code, ByteVector frame) {
         replies_[code] = std::move(frame);
         ++replyCount_[code];
         replyTime_[code] = Clock::now();
+        replySystemTime_[code] = std::chrono::system_clock::now();
     }
     replied_.notify_all();
 }
@@ -28,6 +29,7 @@ void ReplyCaches::noteReply(std::uint8_t code) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++replyCount_[code];
         replyTime_[code] = Clock::now();
+        replySystemTime_[code] = std::chrono::system_clock::now();
     }
     replied_.notify_all();
 }
