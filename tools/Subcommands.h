@@ -16,6 +16,7 @@ void addMonitor(CLI::App& app, Subcommands& commands);
 void addRecord(CLI::App& app, Subcommands& commands);
 void addDecode(CLI::App& app, Subcommands& commands);
 void addReplay(CLI::App& app, Subcommands& commands);
+void addUi(CLI::App& app, Subcommands& commands);
 
 }  // namespace tools
 }  // namespace velmora
