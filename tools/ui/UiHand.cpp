@@ -135,8 +135,6 @@ void UiHand::run() {
             if (Clock::now() < due)
                 continue;  // a command between two readings
             next.problem.clear();
-            next.positions = fresh(hand::Reading::Positions, hasPositions, next);
-            next.at = std::chrono::system_clock::now();
             if (turn % kForceEvery == 0 && hasForce_) {
                 try {
                     next.force = hand_.getForce();
@@ -150,6 +148,9 @@ void UiHand::run() {
             }
             if (next.version.empty() && turn % kVersionEvery == 0)
                 next.version = hand_.getVersion();
+            // Positions last, so that a reading is as fresh as it can be when it is published.
+            next.positions = fresh(hand::Reading::Positions, hasPositions, next);
+            next.at = std::chrono::system_clock::now();
             next.health = hand_.health();
         } catch (const std::exception& e) {
             // The channel failed (interface gone): say so and keep trying.

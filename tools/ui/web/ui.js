@@ -170,9 +170,9 @@
       canvas.height = f.rows;
       canvas.style.width = f.columns * cell + "px";
       canvas.style.height = f.rows * cell + "px";
-      const name = el("div", "name", ui.model.fingers[i] + " ");
+      const name = el("div", "name");
       const peak = el("span", "peak", "–");
-      name.appendChild(peak);
+      name.append(el("span", "finger-name", ui.model.fingers[i]), " ", peak);
       box.append(canvas, name);
       $("tips").appendChild(box);
       tips.push({ canvas, peak });
