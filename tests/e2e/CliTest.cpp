@@ -87,6 +87,11 @@ TEST(Cli, UsageErrorsExitTwoWithASentence) {
          "Joint position size is not 10"},
         {{"move", "--model", "ravel", "--sim", "--radians", "0.1,0.2"}, "takes 20 values"},
         {{"decode", "x.log"}, "--model is required"},
+#ifdef VELMORA_WITH_UI
+        {{"ui", "--model", "tovin", "--sim", "--listen", "8765"}, "--listen takes ADDR:PORT"},
+        {{"ui", "--model", "tovin", "--sim", "--listen", "::1:8765"}, "goes in brackets"},
+        {{"ui", "--model", "tovin", "--sim", "--token", "short"}, "--token must be 16 to 128"},
+#endif
     };
     for (const UsageCase& c : cases) {
         const Outcome run = velmoraCommand(c.args);
