@@ -106,7 +106,8 @@ TEST(Cli, VersionAndHelpSucceed) {
     Outcome run = velmoraCommand({"--version"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string(velmora::version()) + "\n");
-    for (const char* sub : {"info", "state", "move", "monitor", "record", "decode", "replay"}) {
+    for (const char* sub :
+         {"info", "state", "move", "monitor", "record", "decode", "replay", "ui"}) {
         run = velmoraCommand({sub, "--help"});
         EXPECT_EQ(run.status, 0) << sub;
         EXPECT_NE(run.out.find("--"), std::string::npos) << sub;
