@@ -31,8 +31,8 @@ for arg in "$@"; do
 done
 
 # The library needs only a compiler and CMake; the velmora command adds CLI11, JSON output
-# (state --json) and the terminal of monitor.
-packages=(g++ cmake make libcli11-dev nlohmann-json3-dev libncurses-dev)
+# (state --json), the terminal of monitor and the web server of ui (found through pkg-config).
+packages=(g++ cmake make libcli11-dev nlohmann-json3-dev libncurses-dev libcpp-httplib-dev pkgconf)
 
 if [ $python = 1 ]; then
   # The module (pybind11, NumPy), the pip route (scikit-build and its setuptools and wheel, a
@@ -49,6 +49,8 @@ if [ $tests = 1 ]; then
   # The integration tier: its peers (candump, cansend, python-can), tmux for monitor, and the
   # VM of scripts/vm-run.sh where the kernel has no vcan.
   packages+=(can-utils python3-can tmux qemu-system-x86 busybox-static)
+  # The page of `velmora ui` in a real browser: headless Chromium driven by Selenium.
+  packages+=(chromium chromium-driver python3-selenium)
 fi
 
 if [ $fuzz = 1 ]; then

@@ -33,6 +33,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     addReplay(app, commands);
     addDemo(app, commands);
     addSim(app, commands);
+    addUi(app, commands);
 
     const bridge::BridgeCommand bridgeCommand(app);
 

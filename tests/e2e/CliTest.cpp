@@ -88,6 +88,11 @@ TEST(Cli, UsageErrorsExitTwoWithASentence) {
          "Joint position size is not 10"},
         {{"move", "--model", "ravel", "--sim", "--radians", "0.1,0.2"}, "takes 20 values"},
         {{"decode", "x.log"}, "--model is required"},
+#ifdef VELMORA_WITH_UI
+        {{"ui", "--model", "tovin", "--sim", "--listen", "8765"}, "--listen takes ADDR:PORT"},
+        {{"ui", "--model", "tovin", "--sim", "--listen", "::1:8765"}, "goes in brackets"},
+        {{"ui", "--model", "tovin", "--sim", "--token", "short"}, "--token must be 16 to 128"},
+#endif
     };
     for (const UsageCase& c : cases) {
         const Outcome run = velmoraCommand(c.args);
@@ -102,7 +107,8 @@ TEST(Cli, VersionAndHelpSucceed) {
     Outcome run = velmoraCommand({"--version"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string(velmora::version()) + "\n");
-    for (const char* sub : {"info", "state", "move", "monitor", "record", "decode", "replay"}) {
+    for (const char* sub :
+         {"info", "state", "move", "monitor", "record", "decode", "replay", "ui"}) {
         run = velmoraCommand({sub, "--help"});
         EXPECT_EQ(run.status, 0) << sub;
         EXPECT_NE(run.out.find("--"), std::string::npos) << sub;
