@@ -106,7 +106,7 @@ void JointStateLatency(benchmark::State& state) {
     options.channel = bus;
     options.ns = "bench";
     options.rate = 100;
-    options.domain = 141;
+    options.network.domain = 141;
     velmora::testing::RunningBridge bridge(options);
     if (!waitFor([&] { return inbox.latencies().size() >= 10; }, 10s)) {
         state.SkipWithError("no joint states reached the subscriber");
@@ -144,7 +144,7 @@ void SustainedRate(benchmark::State& state) {
     options.channel = bus;
     options.ns = "bench";
     options.rate = 1000;
-    options.domain = domain;
+    options.network.domain = domain;
     velmora::testing::RunningBridge bridge(options);
     if (!waitFor([&] { return inbox.size() >= 10; }, 10s)) {
         state.SkipWithError("no joint states reached the subscriber");

@@ -51,7 +51,7 @@ class BridgeInterop : public ::testing::Test {
         options.channel = bus_;
         options.ns = "hand";
         options.rate = rate;
-        options.domain = domain;
+        options.network.domain = domain;
         bridge_ = std::make_unique<RunningBridge>(options);
     }
 
@@ -108,22 +108,35 @@ class BridgeInterop : public ::testing::Test {
 TEST_F(BridgeInterop, AnnouncesRosTopicsTypesAndQosOnLoopbackOnly) {
     start(131);
     ASSERT_TRUE(eventually([&] {
-        return peer_->writers().size() >= 2 && peer_->readers().count("rt/hand/joint_commands");
+        return peer_->writers().size() >= 3 && peer_->readers().size() >= 3;
     })) << bridge_->err.text();
 
     const auto writers = peer_->writers();
     const Endpoint& states = writers.at("rt/hand/joint_states");
     EXPECT_EQ(states.type, "sensor_msgs::msg::dds_::JointState_");
-    EXPECT_FALSE(states.reliable);  // sensor data: best effort
+    EXPECT_TRUE(states.reliable);  // as rclcpp's QoS(10) asks
     EXPECT_FALSE(states.transientLocal);
     const Endpoint& diagnostics = writers.at("rt/diagnostics");
     EXPECT_EQ(diagnostics.type, "diagnostic_msgs::msg::dds_::DiagnosticArray_");
     EXPECT_TRUE(diagnostics.reliable);
     EXPECT_FALSE(diagnostics.transientLocal);
-    const Endpoint commands = peer_->readers().at("rt/hand/joint_commands");
-    EXPECT_EQ(commands.type, "sensor_msgs::msg::dds_::JointState_");
-    EXPECT_TRUE(commands.reliable);
-    EXPECT_FALSE(commands.transientLocal);
+    // Best effort: a reader that takes reliable and best-effort publishers alike.
+    const std::vector<std::pair<std::string, std::string>> readers = {
+        {"rt/hand/joint_commands", "sensor_msgs::msg::dds_::JointState_"},
+        {"rt/hand/velmora_bridge/commands", "std_msgs::msg::dds_::Float64MultiArray_"},
+        {"rt/hand/velmora_bridge/joint_trajectory", "trajectory_msgs::msg::dds_::JointTrajectory_"},
+    };
+    for (const auto& [topic, type] : readers) {
+        const Endpoint reader = peer_->readers().at(topic);
+        EXPECT_EQ(reader.type, type);
+        EXPECT_FALSE(reader.reliable) << topic;
+        EXPECT_FALSE(reader.transientLocal) << topic;
+    }
+    EXPECT_EQ(writers.at("ros_discovery_info").type,
+              "rmw_dds_common::msg::dds_::ParticipantEntitiesInfo_");
+    EXPECT_TRUE(writers.at("ros_discovery_info").transientLocal);
+    const auto userData = peer_->participantUserData();
+    EXPECT_NE(std::find(userData.begin(), userData.end(), "enclave=/;"), userData.end());
 
     // Discovery went over loopback, and the bridge offers nothing but loopback addresses.
     const auto addresses = peer_->announcedAddresses();
@@ -145,7 +158,7 @@ TEST_F(BridgeInterop, JointStatesCarryTheHandsAnglesInRadians) {
     EXPECT_EQ(state.position(), range_to_arc(10, "right", ByteVector(10, 255)));
     EXPECT_TRUE(state.velocity().empty());
     EXPECT_TRUE(state.effort().empty());
-    EXPECT_EQ(state.header().frame_id(), "");
+    EXPECT_EQ(state.header().frame_id(), "tovin_right_hand");
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto stamp = std::chrono::seconds(state.header().stamp().sec()) +
                        std::chrono::nanoseconds(state.header().stamp().nanosec());
@@ -192,7 +205,7 @@ TEST_F(BridgeInterop, MalformedCommandsAreRefusedAndNothingReachesTheHand) {
          "11 positions without names"},
         {"names and positions differ", command({"joint_0", "thumb_1"}, {0.1}),
          "2 names but 1 position"},
-        {"unknown name", command({"thumb"}, {0.1}), "unknown joint 'thumb'"},
+        {"no known name", command({"thumb"}, {0.1}), "names none of this hand's joints"},
         {"name twice", command({"thumb_1", "thumb_1"}, {0.1, 0.2}), "named twice"},
         {"not a number", command({}, std::vector<double>(10, std::nan(""))), "not a finite"},
         {"infinite", command({"index_1"}, {INFINITY}), "not a finite"},
@@ -209,7 +222,9 @@ TEST_F(BridgeInterop, MalformedCommandsAreRefusedAndNothingReachesTheHand) {
             << bridge_->err.text();
     }
     EXPECT_EQ(targets(), before);
-    EXPECT_EQ(countOf(bridge_->err.text(), "\n"), cases.size());  // one line each
+    // One line each, and one for the name the hand lacks.
+    EXPECT_EQ(countOf(bridge_->err.text(), "\n"), cases.size() + 1);
+    EXPECT_EQ(countOf(bridge_->err.text(), "skipping joint 'thumb'"), 1u);
 }
 
 TEST_F(BridgeInterop, DiagnosticsDescribeTheHandOnceASecond) {
@@ -277,7 +292,7 @@ TEST(BridgeOnTheNetwork, TwoHandsShareADomainUnderTheirNamespaces) {
     auto& right = peer.subscribeJointStates("rt/lab/right/joint_states");
     BridgeOptions options;
     options.sim = true;  // each plays its own hand on its own virtual bus
-    options.domain = 137;
+    options.network.domain = 137;
     options.model = RAVEL;
     options.side = LEFT;
     options.ns = "/lab/left";

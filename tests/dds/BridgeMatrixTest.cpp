@@ -37,7 +37,7 @@ class BridgeOnEveryModel : public ::testing::TestWithParam<VELMORA> {
         o.channel = bus;
         o.ns = "hand";
         o.rate = 100;
-        o.domain = 150 + static_cast<std::uint32_t>(GetParam());
+        o.network.domain = 150 + static_cast<std::uint32_t>(GetParam());
         return o;
     }
 
@@ -72,7 +72,7 @@ TEST_P(BridgeOnEveryModel, PublishesItsJointsAndPassesACommandOn) {
         return;
     }
 
-    FastDdsPeer peer(options(bus).domain);
+    FastDdsPeer peer(*options(bus).network.domain);
     Inbox<RosJointState>& states = peer.subscribeJointStates("rt/hand/joint_states");
     RunningBridge bridge(options(bus));
     ASSERT_TRUE(eventually([&] { return states.size() >= 1; })) << bridge.err.text();
