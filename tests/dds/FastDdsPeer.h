@@ -101,13 +101,16 @@ class Inbox : public fdds::DataReaderListener {
 class FastDdsPeer : public fdds::DomainParticipantListener {
   public:
     /// Joins `domain` over UDP on 127.0.0.1 only: no shared memory, no multicast, the other
-    /// participants found through unicast to the loopback address's well-known ports.
-    explicit FastDdsPeer(std::uint32_t domain) {
+    /// participants found through unicast to the loopback address's well-known ports. With
+    /// `anyInterface`, it listens on every interface, for participants that announce another
+    /// address of this computer.
+    explicit FastDdsPeer(std::uint32_t domain, bool anyInterface = false) {
         fdds::DomainParticipantQos qos;
         qos.name("velmora_test_peer");
         qos.transport().use_builtin_transports = false;
         auto udp = std::make_shared<eprosima::fastdds::rtps::UDPv4TransportDescriptor>();
-        udp->interfaceWhiteList.push_back("127.0.0.1");
+        if (!anyInterface)
+            udp->interfaceWhiteList.push_back("127.0.0.1");
         qos.transport().user_transports.push_back(udp);
         rtps::Locator_t peer;
         peer.kind = LOCATOR_KIND_UDPv4;
@@ -116,8 +119,10 @@ class FastDdsPeer : public fdds::DomainParticipantListener {
         rtps::Locator_t unicast;
         unicast.kind = LOCATOR_KIND_UDPv4;
         eprosima::fastrtps::rtps::IPLocator::setIPv4(unicast, 127, 0, 0, 1);
-        qos.wire_protocol().builtin.metatrafficUnicastLocatorList.push_back(unicast);
-        qos.wire_protocol().default_unicast_locator_list.push_back(unicast);
+        if (!anyInterface) {
+            qos.wire_protocol().builtin.metatrafficUnicastLocatorList.push_back(unicast);
+            qos.wire_protocol().default_unicast_locator_list.push_back(unicast);
+        }
 
         participant_ = fdds::DomainParticipantFactory::get_instance()->create_participant(
             static_cast<fdds::DomainId_t>(domain), qos, this, fdds::StatusMask::none());
