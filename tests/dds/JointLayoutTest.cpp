@@ -43,6 +43,10 @@ TEST(JointLayout, PublishesTheSlotsWithAnAngle) {
         }
     }
     EXPECT_EQ(makeLayout(TOVIN, RIGHT).names[3], "middle_1");
+    EXPECT_EQ(makeLayout(TOVIN, RIGHT).frameId, "tovin_right_hand");
+    const JointLayout prefixed = makeLayout(MARLO, LEFT, {"a", "b", "c", "d", "e", "f", "g"}, "l_");
+    EXPECT_EQ(prefixed.names.front(), "l_a");
+    EXPECT_EQ(prefixed.frameId, "l_marlo_left_hand");
 }
 
 TEST(JointLayout, RefusesWhatItCannotPublish) {
@@ -211,6 +215,16 @@ TEST(BridgeOptions, RefusedWithOneLineAndStatusOne) {
         {"channel", with([](BridgeOptions& o) { o.sim = false, o.channel = "eth0"; }),
          "no hand can be reached on channel 'eth0'"},
         {"domain", with([](BridgeOptions& o) { o.network.domain = 100000; }), "not a DDS domain"},
+        {"shared joints", with([](BridgeOptions& o) {
+             o.otherHands.push_back(o);
+             o.otherHands.back().ns = "other";
+         }),
+         "both have a joint 'joint_0': give them different prefixes"},
+        {"shared namespace", with([](BridgeOptions& o) {
+             o.otherHands.push_back(o);
+             o.otherHands.back().prefix = "b_";
+         }),
+         "two hands in namespace '/'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
