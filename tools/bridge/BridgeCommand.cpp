@@ -106,10 +106,12 @@ BridgeCommand::BridgeCommand(CLI::App& app) : parsed_(std::make_unique<Parsed>()
     p.command->add_option("--channel,-c", p.options.channel,
                           "The hand's CAN interface (can0, ...), or virtual:NAME in this process "
                           "(with --sim: virtual:can-bridge-SIDE unless given)");
-    p.command->add_option("--hand", p.hands,
-                          "A hand as MODEL:SIDE[:CHANNEL[:PREFIX]] (instead of --model and "
-                          "--side; give it again for more hands, each a node in namespace "
-                          "MODEL_SIDE, its joints named PREFIX (default MODEL_SIDE_) + name)");
+    p.command->add_option(
+        "--hand", p.hands,
+        "A hand as MODEL:SIDE[:CHANNEL[:PREFIX]] (instead of --model and "
+        "--side; give it again for more hands, each a node in namespace "
+        "MODEL_SIDE, its joints named PREFIX + name; PREFIX defaults to MODEL_SIDE_ "
+        "when there are several hands)");
     p.command->add_option("--namespace,-n", p.options.ns,
                           "ROS namespace of the hand's node and topics (NS/joint_states, "
                           "NS/joint_commands); default: MODEL_SIDE");
