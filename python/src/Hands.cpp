@@ -905,6 +905,18 @@ void bindVirtualBus(py::module_& m) {
 
 }  // namespace
 
+std::shared_ptr<VelmoraApi> sharedApi(py::handle object) {
+    if (!py::isinstance<ApiBox>(object))
+        return nullptr;
+    return object.cast<const ApiBox&>().share();
+}
+
+std::shared_ptr<IHand> sharedHand(py::handle object) {
+    if (!py::isinstance<HandBox>(object))
+        return nullptr;
+    return object.cast<const HandBox&>().share();
+}
+
 void bindHands(py::module_& m) {
     bindHealth(m);
     bindApi(m);

@@ -7,6 +7,7 @@
 
 #include "Bindings.h"
 #include "Convert.h"
+#include "Docs.h"
 #include "velmora/velmora.h"
 
 namespace velmora {
@@ -22,9 +23,7 @@ py::handle handMismatchType;
 void bindScan(py::module_& m) {
     const std::string qualified = "velmora.HandMismatchException";
     handMismatchType = py::handle(PyErr_NewExceptionWithDoc(
-        qualified.c_str(),
-        "The hand reports another model or side than the hand object was built for.",
-        m.attr("HandException").ptr(), nullptr));
+        qualified.c_str(), docs::HandMismatchException, m.attr("HandException").ptr(), nullptr));
     if (!handMismatchType)
         throw py::error_already_set();
     m.add_object("HandMismatchException", handMismatchType);
@@ -40,21 +39,24 @@ void bindScan(py::module_& m) {
         }
     });
 
-    py::class_<HandIdentity>(m, "HandIdentity", "What one hand said about itself.")
-        .def_readonly("identifier", &HandIdentity::identifier)
-        .def_readonly("side", &HandIdentity::side)
-        .def_readonly("side_reported", &HandIdentity::sideReported)
-        .def_readonly("candidates", &HandIdentity::candidates)
-        .def_readonly("firmware", &HandIdentity::firmware)
-        .def_readonly("hardware", &HandIdentity::hardware)
-        .def_readonly("degrees_of_freedom", &HandIdentity::degreesOfFreedom)
-        .def_readonly("degrees_reported", &HandIdentity::degreesReported)
-        .def_readonly("latency", &HandIdentity::latency)
-        .def_readonly("complete", &HandIdentity::complete)
-        .def_property_readonly("model", &HandIdentity::model)
-        .def("fits", &HandIdentity::fits, py::arg("model"))
-        .def("reported", &HandIdentity::reported)
-        .def("model_text", &HandIdentity::modelText)
+    py::class_<HandIdentity>(m, "HandIdentity", docs::HandIdentity)
+        .def_readonly("identifier", &HandIdentity::identifier, docs::HandIdentity_identifier)
+        .def_readonly("side", &HandIdentity::side, docs::HandIdentity_side)
+        .def_readonly("side_reported", &HandIdentity::sideReported,
+                      docs::HandIdentity_side_reported)
+        .def_readonly("candidates", &HandIdentity::candidates, docs::HandIdentity_candidates)
+        .def_readonly("firmware", &HandIdentity::firmware, docs::HandIdentity_firmware)
+        .def_readonly("hardware", &HandIdentity::hardware, docs::HandIdentity_hardware)
+        .def_readonly("degrees_of_freedom", &HandIdentity::degreesOfFreedom,
+                      docs::HandIdentity_degrees_of_freedom)
+        .def_readonly("degrees_reported", &HandIdentity::degreesReported,
+                      docs::HandIdentity_degrees_reported)
+        .def_readonly("latency", &HandIdentity::latency, docs::HandIdentity_latency)
+        .def_readonly("complete", &HandIdentity::complete, docs::HandIdentity_complete)
+        .def_property_readonly("model", &HandIdentity::model, docs::HandIdentity_model)
+        .def("fits", &HandIdentity::fits, py::arg("model"), docs::HandIdentity_fits)
+        .def("reported", &HandIdentity::reported, docs::HandIdentity_reported)
+        .def("model_text", &HandIdentity::modelText, docs::HandIdentity_model_text)
         .def("__repr__", [](const HandIdentity& h) {
             return "HandIdentity(identifier=" + std::to_string(h.identifier) + ", " +
                    h.modelText() + ", " + h.reported() + ", firmware='" + h.firmware + "')";
@@ -68,16 +70,16 @@ void bindScan(py::module_& m) {
             return scan(channel, timeout, bitRate);
         },
         py::arg("channel"), py::arg("timeout") = py::cast(kScanTimeout),
-        py::arg("bit_rate") = 1000000,
-        "The hands that answer the version requests on the channel, right hand first.");
+        py::arg("bit_rate") = 1000000, docs::scan);
     m.def("contradiction", &contradiction, py::arg("identity"), py::arg("model"), py::arg("side"),
-          "Why the identity contradicts model and side ('it is a tovin, not a zenit'); '' when "
-          "it fits.");
+          docs::contradiction);
 
     py::reinterpret_borrow<py::class_<hand::HandHealth>>(m.attr("HandHealth"))
-        .def_readonly("identity_checked", &hand::HandHealth::identityChecked)
-        .def_readonly("model_mismatch", &hand::HandHealth::modelMismatch)
-        .def_readonly("mismatch", &hand::HandHealth::mismatch);
+        .def_readonly("identity_checked", &hand::HandHealth::identityChecked,
+                      docs::HandHealth_identity_checked)
+        .def_readonly("model_mismatch", &hand::HandHealth::modelMismatch,
+                      docs::HandHealth_model_mismatch)
+        .def_readonly("mismatch", &hand::HandHealth::mismatch, docs::HandHealth_mismatch);
 }
 
 }  // namespace python

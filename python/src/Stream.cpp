@@ -12,6 +12,7 @@
 
 #include "Bindings.h"
 #include "Convert.h"
+#include "Docs.h"
 #include "velmora/velmora.h"
 
 namespace velmora {
@@ -31,6 +32,8 @@ double seconds(std::chrono::nanoseconds d) {
 
 // A stream and what this Python object has handed out of it.
 struct PyStream {
+    // The hand object, kept for as long as the stream runs on it (declared first: it goes last).
+    std::shared_ptr<void> owner;
     std::unique_ptr<HandStream> stream;
     std::atomic<std::uint64_t> handedOut{0};  // the last positions reading given to Python
     std::atomic<bool> closed{false};
@@ -116,65 +119,87 @@ py::object stampedOrNone(const std::optional<StampedReading>& reading) {
 }
 
 void bindTypes(py::module_& m) {
-    py::class_<StampedReading>(m, "StampedReading",
-                               "One reading with the time its last frame came in.")
-        .def_readonly("reading", &StampedReading::reading)
-        .def_property_readonly("values", [](const StampedReading& r) { return toArray(r.values); })
+    py::class_<StampedReading>(m, "StampedReading", docs::StampedReading)
+        .def_readonly("reading", &StampedReading::reading, docs::StampedReading_reading)
+        .def_property_readonly(
+            "values", [](const StampedReading& r) { return toArray(r.values); },
+            docs::StampedReading_values)
         .def_property_readonly(
             "received",
             [](const StampedReading& r) { return seconds(r.received.time_since_epoch()); },
-            "Receive time on the monotonic clock, as time.monotonic() counts it.")
+            docs::StampedReading_received)
         .def_property_readonly(
             "received_time",
             [](const StampedReading& r) { return seconds(r.receivedSystem.time_since_epoch()); },
-            "Receive time on the system clock, as time.time() counts it.")
-        .def_readonly("sequence", &StampedReading::sequence)
+            docs::StampedReading_received_time)
+        .def_readonly("sequence", &StampedReading::sequence, docs::StampedReading_sequence)
         .def_property_readonly(
-            "age", [](const StampedReading& r) { return seconds(r.age); },
-            "Seconds between the reading's arrival and the moment this copy was taken.")
+            "age", [](const StampedReading& r) { return seconds(r.age); }, docs::StampedReading_age)
         .def("__repr__", [](const StampedReading& r) {
             return "StampedReading(" + std::string(models::readingName(r.reading).name) +
                    ", sequence=" + std::to_string(r.sequence) +
                    ", values=" + std::to_string(r.values.size()) + ")";
         });
 
-    py::class_<StreamReadingHealth>(m, "StreamReadingHealth")
-        .def_readonly("requested_rate", &StreamReadingHealth::requestedRate)
-        .def_readonly("achieved_rate", &StreamReadingHealth::achievedRate)
-        .def_readonly("readings", &StreamReadingHealth::readings)
-        .def_property_readonly("cycle_cost",
-                               [](const StreamReadingHealth& h) { return seconds(h.cycleCost); });
+    py::class_<StreamReadingHealth>(m, "StreamReadingHealth", docs::StreamReadingHealth)
+        .def_readonly("requested_rate", &StreamReadingHealth::requestedRate,
+                      docs::StreamReadingHealth_requested_rate)
+        .def_readonly("achieved_rate", &StreamReadingHealth::achievedRate,
+                      docs::StreamReadingHealth_achieved_rate)
+        .def_readonly("readings", &StreamReadingHealth::readings,
+                      docs::StreamReadingHealth_readings)
+        .def_property_readonly(
+            "cycle_cost", [](const StreamReadingHealth& h) { return seconds(h.cycleCost); },
+            docs::StreamReadingHealth_cycle_cost);
 
-    py::class_<HandStreamHealth>(m, "HandStreamHealth",
-                                 "What a stream has done with the hand's send budget.")
-        .def_readonly("frames_per_second", &HandStreamHealth::framesPerSecond)
-        .def_readonly("frame_limit_per_second", &HandStreamHealth::frameLimitPerSecond)
-        .def_readonly("budget_used", &HandStreamHealth::budgetUsed)
-        .def_readonly("frames_sent", &HandStreamHealth::framesSent)
-        .def_readonly("commands_sent", &HandStreamHealth::commandsSent)
-        .def_readonly("commands_superseded", &HandStreamHealth::commandsSuperseded)
-        .def_readonly("commands_unchanged", &HandStreamHealth::commandsUnchanged)
-        .def_readonly("keep_alives_sent", &HandStreamHealth::keepAlivesSent)
-        .def_property_readonly("readings", [](const HandStreamHealth& h) {
-            py::dict readings;
-            for (Reading what : models::kAllReadings) {
-                const StreamReadingHealth& r = h.readings[static_cast<std::size_t>(what)];
-                if (r.requestedRate > 0) {
-                    readings[py::cast(what)] = r;
+    py::class_<HandStreamHealth>(m, "HandStreamHealth", docs::HandStreamHealth)
+        .def_readonly("frames_per_second", &HandStreamHealth::framesPerSecond,
+                      docs::HandStreamHealth_frames_per_second)
+        .def_readonly("frame_limit_per_second", &HandStreamHealth::frameLimitPerSecond,
+                      docs::HandStreamHealth_frame_limit_per_second)
+        .def_readonly("budget_used", &HandStreamHealth::budgetUsed,
+                      docs::HandStreamHealth_budget_used)
+        .def_readonly("frames_sent", &HandStreamHealth::framesSent,
+                      docs::HandStreamHealth_frames_sent)
+        .def_readonly("commands_sent", &HandStreamHealth::commandsSent,
+                      docs::HandStreamHealth_commands_sent)
+        .def_readonly("commands_superseded", &HandStreamHealth::commandsSuperseded,
+                      docs::HandStreamHealth_commands_superseded)
+        .def_readonly("commands_unchanged", &HandStreamHealth::commandsUnchanged,
+                      docs::HandStreamHealth_commands_unchanged)
+        .def_readonly("keep_alives_sent", &HandStreamHealth::keepAlivesSent,
+                      docs::HandStreamHealth_keep_alives_sent)
+        .def_property_readonly(
+            "readings",
+            [](const HandStreamHealth& h) {
+                py::dict readings;
+                for (Reading what : models::kAllReadings) {
+                    const StreamReadingHealth& r = h.readings[static_cast<std::size_t>(what)];
+                    if (r.requestedRate > 0) {
+                        readings[py::cast(what)] = r;
+                    }
                 }
-            }
-            return readings;
-        });
+                return readings;
+            },
+            docs::HandStreamHealth_readings);
 }
 
-template <class Owner>
-Holder<PyStream> openStream(Owner& owner, const py::object& rate, const py::object& temperatures,
-                            const py::object& faults, const py::object& rates,
-                            const py::object& keepAlive) {
+Holder<PyStream> openStream(const py::object& hand, const py::object& rate,
+                            const py::object& temperatures, const py::object& faults,
+                            const py::object& rates, const py::object& keepAlive) {
     const HandStreamOptions options = optionsFrom(rate, temperatures, faults, rates, keepAlive);
     auto made = makeReleased<PyStream>();
-    GilRelease release;
-    made->stream = std::make_unique<HandStream>(owner, options);
+    if (std::shared_ptr<VelmoraApi> api = sharedApi(hand)) {
+        GilRelease release;
+        made->stream = std::make_unique<HandStream>(*api, options);
+        made->owner = std::move(api);
+    } else if (std::shared_ptr<hand::IHand> object = sharedHand(hand)) {
+        GilRelease release;
+        made->stream = std::make_unique<HandStream>(*object, options);
+        made->owner = std::move(object);
+    } else {
+        throw py::type_error("HandStream streams a velmora.VelmoraApi or a hand object");
+    }
     return made;
 }
 
@@ -182,35 +207,22 @@ Holder<PyStream> openStream(Owner& owner, const py::object& rate, const py::obje
 
 void bindStream(py::module_& m) {
     bindTypes(m);
-    py::class_<PyStream, Holder<PyStream>>(
-        m, "HandStream",
-        "A control loop's link to one hand: command() and latest() return at once, the newest "
-        "command wins, and readings come with their receive time.\n\n"
-        "    with velmora.HandStream(api, rate=100) as stream:\n"
-        "        for state in stream:           # each new positions reading\n"
-        "            stream.command(policy(state.values))\n")
-        .def(py::init(&openStream<VelmoraApi>), py::arg("hand"), py::arg("rate") = py::none(),
+    py::class_<PyStream, Holder<PyStream>>(m, "HandStream", docs::HandStream)
+        .def(py::init(&openStream), py::arg("hand"), py::arg("rate") = py::none(),
              py::arg("temperatures") = py::none(), py::arg("faults") = py::none(),
-             py::arg("rates") = py::none(), py::arg("keep_alive") = 1.0, py::keep_alive<1, 2>(),
-             "rate: positions requests per second (None: as often as the pacing allows); "
-             "temperatures, faults: per second (None: once a second where the hand has them); "
-             "rates: {Reading: per second} for any reading; keep_alive: seconds after which an "
-             "unchanged command frame goes out again (0: never).")
-        .def(py::init(&openStream<hand::IHand>), py::arg("hand"), py::arg("rate") = py::none(),
-             py::arg("temperatures") = py::none(), py::arg("faults") = py::none(),
-             py::arg("rates") = py::none(), py::arg("keep_alive") = 1.0, py::keep_alive<1, 2>())
+             py::arg("rates") = py::none(), py::arg("keep_alive") = 1.0, docs::HandStream_init)
         .def(
             "command",
             [](PyStream& self, const py::object& positions) {
                 self.stream->command(toBytes(positions, "positions"));
             },
-            py::arg("positions"), "A target per slot (or per joint); returns at once.")
+            py::arg("positions"), docs::HandStream_command)
         .def(
             "command_arc",
             [](PyStream& self, const py::object& angles) {
                 self.stream->commandArc(toRadians(angles, "angles"));
             },
-            py::arg("angles"), "Targets in radians; returns at once.")
+            py::arg("angles"), docs::HandStream_command_arc)
         .def(
             "latest",
             [](PyStream& self) {
@@ -223,14 +235,14 @@ void bindStream(py::module_& m) {
                 }
                 return readings;
             },
-            "{Reading: StampedReading} of every reading taken in so far.")
+            docs::HandStream_latest)
         .def(
             "latest",
             [](PyStream& self, Reading what) {
                 const StampedReading r = self.stream->latest(what);
                 return r.empty() ? py::none() : py::cast(r);
             },
-            py::arg("reading"), "The newest reading of that kind, or None before the first.")
+            py::arg("reading"), docs::HandStream_latest_2)
         .def(
             "wait",
             [](PyStream& self, const py::object& after, const py::object& timeout, Reading what) {
@@ -240,9 +252,7 @@ void bindStream(py::module_& m) {
                 return stampedOrNone(self.wait(what, held, optionalTimeout(timeout)));
             },
             py::arg("after") = py::none(), py::arg("timeout") = 1.0,
-            py::arg("reading") = Reading::Positions,
-            "Waits (Ctrl-C honoured) for a reading newer than `after` (default: the last one "
-            "this stream handed out); None on time-out or once closed.")
+            py::arg("reading") = Reading::Positions, docs::HandStream_wait)
         .def(
             "next",
             [](py::object self, const py::object& after, const py::object& timeout, Reading what) {
@@ -252,8 +262,7 @@ void bindStream(py::module_& m) {
                 return loop.attr("run_in_executor")(py::none(), call);
             },
             py::arg("after") = py::none(), py::arg("timeout") = 1.0,
-            py::arg("reading") = Reading::Positions,
-            "wait() for asyncio: `await stream.next()` runs it in the loop's executor.")
+            py::arg("reading") = Reading::Positions, docs::HandStream_next)
         .def("__iter__", [](py::object self) { return self; })
         .def("__next__",
              [](PyStream& self) {
@@ -268,15 +277,21 @@ void bindStream(py::module_& m) {
             [](PyStream& self, const py::object& keepAlive) {
                 self.stream->setKeepAlive(toMilliseconds(keepAlive, "keep_alive"));
             },
-            py::arg("keep_alive"))
-        .def("health", [](PyStream& self) { return self.stream->health(); })
-        .def_property_readonly("model", [](PyStream& self) { return self.stream->model(); })
-        .def("close", &PyStream::close, "Stops the stream; waits in progress end at once.")
-        .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](PyStream& self, const py::args&) {
-            self.close();
-            return false;
-        });
+            py::arg("keep_alive"), docs::HandStream_set_keep_alive)
+        .def(
+            "health", [](PyStream& self) { return self.stream->health(); }, docs::HandStream_health)
+        .def_property_readonly(
+            "model", [](PyStream& self) { return self.stream->model(); }, docs::HandStream_model)
+        .def("close", &PyStream::close, docs::HandStream_close)
+        .def(
+            "__enter__", [](py::object self) { return self; }, docs::HandStream_enter)
+        .def(
+            "__exit__",
+            [](PyStream& self, const py::args&) {
+                self.close();
+                return false;
+            },
+            docs::HandStream_exit);
 }
 
 }  // namespace python

@@ -196,8 +196,9 @@ class ChannelError(OSError):
     interface: str
 
 class HandMismatchException(HandException):
-    """What the hand reports contradicts the model or side the object was opened for; the
-    message names the identifier, the report and the model asked for."""
+    """The hand reports another model or side than the hand object was built for.
+
+    The message names the identifier, the report and the model asked for."""
 
 TOUCH_TYPE_MATRIX: int
 TOUCH_PAGE_REQ: int
@@ -838,10 +839,8 @@ class HandStream:
         reading: Reading = ...,
     ) -> "asyncio.Future[Optional[StampedReading]]":
         """wait() for asyncio: await stream.next()."""
-    def __iter__(self) -> "HandStream":
-        """Iterates over new positions readings until the stream closes."""
-    def __next__(self) -> StampedReading:
-        """The next positions reading (blocks, Ctrl-C honoured)."""
+    def __iter__(self) -> "HandStream": ...
+    def __next__(self) -> StampedReading: ...
     def set_keep_alive(self, keep_alive: Duration) -> None:
         """How long an unchanged command frame waits before it is sent again (0: never)."""
     def health(self) -> HandStreamHealth:

@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "BridgeTesting.h"
 #include "FastDdsPeer.h"
@@ -51,7 +53,7 @@ class BridgeInterop : public ::testing::Test {
         options.channel = bus_;
         options.ns = "hand";
         options.rate = rate;
-        options.domain = domain;
+        options.network.domain = domain;
         bridge_ = std::make_unique<RunningBridge>(options);
     }
 
@@ -108,22 +110,35 @@ class BridgeInterop : public ::testing::Test {
 TEST_F(BridgeInterop, AnnouncesRosTopicsTypesAndQosOnLoopbackOnly) {
     start(131);
     ASSERT_TRUE(eventually([&] {
-        return peer_->writers().size() >= 2 && peer_->readers().count("rt/hand/joint_commands");
+        return peer_->writers().size() >= 3 && peer_->readers().size() >= 3;
     })) << bridge_->err.text();
 
     const auto writers = peer_->writers();
     const Endpoint& states = writers.at("rt/hand/joint_states");
     EXPECT_EQ(states.type, "sensor_msgs::msg::dds_::JointState_");
-    EXPECT_FALSE(states.reliable);  // sensor data: best effort
+    EXPECT_TRUE(states.reliable);  // as rclcpp's QoS(10) asks
     EXPECT_FALSE(states.transientLocal);
     const Endpoint& diagnostics = writers.at("rt/diagnostics");
     EXPECT_EQ(diagnostics.type, "diagnostic_msgs::msg::dds_::DiagnosticArray_");
     EXPECT_TRUE(diagnostics.reliable);
     EXPECT_FALSE(diagnostics.transientLocal);
-    const Endpoint commands = peer_->readers().at("rt/hand/joint_commands");
-    EXPECT_EQ(commands.type, "sensor_msgs::msg::dds_::JointState_");
-    EXPECT_TRUE(commands.reliable);
-    EXPECT_FALSE(commands.transientLocal);
+    // Best effort: a reader that takes reliable and best-effort publishers alike.
+    const std::vector<std::pair<std::string, std::string>> readers = {
+        {"rt/hand/joint_commands", "sensor_msgs::msg::dds_::JointState_"},
+        {"rt/hand/velmora_bridge/commands", "std_msgs::msg::dds_::Float64MultiArray_"},
+        {"rt/hand/velmora_bridge/joint_trajectory", "trajectory_msgs::msg::dds_::JointTrajectory_"},
+    };
+    for (const auto& [topic, type] : readers) {
+        const Endpoint reader = peer_->readers().at(topic);
+        EXPECT_EQ(reader.type, type);
+        EXPECT_FALSE(reader.reliable) << topic;
+        EXPECT_FALSE(reader.transientLocal) << topic;
+    }
+    EXPECT_EQ(writers.at("ros_discovery_info").type,
+              "rmw_dds_common::msg::dds_::ParticipantEntitiesInfo_");
+    EXPECT_TRUE(writers.at("ros_discovery_info").transientLocal);
+    const auto userData = peer_->participantUserData();
+    EXPECT_NE(std::find(userData.begin(), userData.end(), "enclave=/;"), userData.end());
 
     // Discovery went over loopback, and the bridge offers nothing but loopback addresses.
     const auto addresses = peer_->announcedAddresses();
@@ -145,11 +160,12 @@ TEST_F(BridgeInterop, JointStatesCarryTheHandsAnglesInRadians) {
     EXPECT_EQ(state.position(), range_to_arc(10, "right", ByteVector(10, 255)));
     EXPECT_TRUE(state.velocity().empty());
     EXPECT_TRUE(state.effort().empty());
-    EXPECT_EQ(state.header().frame_id(), "");
+    EXPECT_EQ(state.header().frame_id(), "tovin_right_hand");
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto stamp = std::chrono::seconds(state.header().stamp().sec()) +
                        std::chrono::nanoseconds(state.header().stamp().nanosec());
     EXPECT_LT(std::chrono::abs(now - stamp), std::chrono::seconds(10));
+    EXPECT_LE(stamp, now);  // when the hand's reply came, before it reached us
     EXPECT_LT(state.header().stamp().nanosec(), 1000000000u);
 }
 
@@ -178,6 +194,135 @@ TEST_F(BridgeInterop, CommandsMoveTheHandInOrderAndByName) {
     EXPECT_EQ(bridge_->err.text(), "");
 }
 
+// As ros2_control's controllers send them: forward_command_controller's one value per joint,
+// joint_trajectory_controller's trajectories, and joint states naming some joints, one of
+// which the hand lacks; an angle beyond a joint's limit is clamped, and said.
+TEST_F(BridgeInterop, ControllerCommandsMoveTheHand) {
+    start(170);
+    fdds::DataWriter* array =
+        peer_->commandWriter<RosFloat64MultiArray>("rt/hand/velmora_bridge/commands");
+    fdds::DataWriter* trajectory =
+        peer_->commandWriter<RosJointTrajectory>("rt/hand/velmora_bridge/joint_trajectory");
+    fdds::DataWriter* partial = peer_->commandWriter<RosJointState>("rt/hand/joint_commands",
+                                                                    /*reliable=*/false);
+    ASSERT_TRUE(eventually([&] {
+        return bridge_->out.text().find("3 joint command publishers\n") != std::string::npos;
+    })) << bridge_->out.text();
+    const Limits l = limitsOf(10, "right");
+    auto at = [&](std::size_t j, double part) { return l.min[j] + (l.max[j] - l.min[j]) * part; };
+    auto reaches = [&](const std::vector<double>& angles) {
+        return eventually([&] { return targets() == arc_to_range(10, "right", angles); });
+    };
+
+    std::vector<double> angles;
+    for (std::size_t j = 0; j < 10; ++j)
+        angles.push_back(at(j, 0.3));
+    RosFloat64MultiArray values;
+    values.data(angles);
+    ASSERT_TRUE(array->write(&values));
+    EXPECT_TRUE(reaches(angles)) << bridge_->err.text();
+
+    angles[2] = at(2, 0.9);
+    RosJointState some = command({"mimic_2", "index_1"}, {1.0, angles[2]});
+    ASSERT_TRUE(partial->write(&some));
+    EXPECT_TRUE(reaches(angles)) << bridge_->err.text();
+    EXPECT_NE(bridge_->err.text().find("skipping joint 'mimic_2' on /hand/joint_commands"),
+              std::string::npos)
+        << bridge_->err.text();
+
+    // Two points over a second: the hand is led through the steps between, to the last.
+    RosJointTrajectory path;
+    path.joint_names({"thumb_1", "joint_7"});
+    trajectory_msgs::msg::dds_::JointTrajectoryPoint_ middle, last;
+    middle.positions({at(1, 0.6), at(7, 0.6)});
+    middle.time_from_start().sec(0);
+    middle.time_from_start().nanosec(500000000);
+    last.positions({at(1, 0.9), at(7, 0.1)});
+    last.time_from_start().sec(1);
+    path.points({middle, last});
+    std::set<std::uint8_t> thumbTargets;
+    ASSERT_TRUE(trajectory->write(&path));
+    angles[1] = at(1, 0.9);
+    angles[7] = at(7, 0.1);
+    EXPECT_TRUE(eventually([&] {
+        thumbTargets.insert(targets()[1]);
+        return targets() == arc_to_range(10, "right", angles);
+    })) << bridge_->err.text();
+    EXPECT_GT(thumbTargets.size(), 2u);
+
+    // Beyond the limit: the hand goes to the limit, and it is said once for the joint.
+    angles[0] = std::max(l.min[0], l.max[0]) + 0.5;
+    values.data(angles);
+    ASSERT_TRUE(array->write(&values));
+    angles[0] = std::max(l.min[0], l.max[0]);
+    EXPECT_TRUE(reaches(angles));
+    ASSERT_TRUE(array->write(&values));
+    EXPECT_TRUE(eventually([&] {
+        for (const auto& kv : diagnostics_->messages().back().status()[0].values()) {
+            if (kv.key() == "clamped joints")
+                return kv.value() == "joint_0";
+        }
+        return false;
+    }));
+    EXPECT_EQ(countOf(bridge_->err.text(), "joint_0 commanded to"), 1u) << bridge_->err.text();
+    EXPECT_EQ(countOf(bridge_->err.text(), "refused"), 0u) << bridge_->err.text();
+}
+
+// Commands at 200 Hz, more than the hand takes: the newest wins, joint states keep coming, and
+// a stop (Ctrl-C) ends the bridge at once. How fast exactly is the benchmark's to say.
+TEST_F(BridgeInterop, ACommandStreamNeverHoldsUpPublishingOrStopping) {
+    start(171, 50);
+    fdds::DataWriter* writer = commandWriter();
+    const Limits l = limitsOf(10, "right");
+    std::atomic<bool> streaming{true};
+    std::atomic<std::size_t> sent{0};
+    std::thread stream([&] {
+        auto next = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; streaming; ++i) {
+            std::vector<double> angles;
+            for (std::size_t j = 0; j < 10; ++j)
+                angles.push_back(l.min[j] + (l.max[j] - l.min[j]) * (i % 2 ? 0.3 : 0.7));
+            RosJointState message = command({}, angles);
+            writer->write(&message);
+            ++sent;
+            next += 5ms;
+            std::this_thread::sleep_until(next);
+        }
+    });
+    struct Join {
+        std::atomic<bool>& streaming;
+        std::thread& stream;
+        ~Join() {
+            streaming = false;
+            stream.join();
+        }
+    } join{streaming, stream};
+    const std::size_t before = states_->size();
+    EXPECT_TRUE(eventually([&] { return states_->size() >= before + 25 && sent >= 200; }, 20000ms))
+        << bridge_->err.text();
+    EXPECT_TRUE(eventually([&] {
+        const auto all = diagnostics_->messages();
+        if (all.empty())
+            return false;
+        for (const auto& kv : all.back().status()[0].values()) {
+            if (kv.key() == "commands received")
+                return std::stoul(kv.value()) > 0;
+        }
+        return false;
+    })) <<
+        [&] {
+            std::string all;
+            for (const auto& d : diagnostics_->messages())
+                for (const auto& kv : d.status()[0].values())
+                    all += kv.key() + "=" + kv.value() + "; ";
+            return all + bridge_->out.text() + bridge_->err.text();
+        }();
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(bridge_->finish(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 5s);
+    EXPECT_EQ(bridge_->err.text(), "");
+}
+
 TEST_F(BridgeInterop, MalformedCommandsAreRefusedAndNothingReachesTheHand) {
     start(134);
     fdds::DataWriter* writer = commandWriter();
@@ -192,7 +337,7 @@ TEST_F(BridgeInterop, MalformedCommandsAreRefusedAndNothingReachesTheHand) {
          "11 positions without names"},
         {"names and positions differ", command({"joint_0", "thumb_1"}, {0.1}),
          "2 names but 1 position"},
-        {"unknown name", command({"thumb"}, {0.1}), "unknown joint 'thumb'"},
+        {"no known name", command({"thumb"}, {0.1}), "names none of this hand's joints"},
         {"name twice", command({"thumb_1", "thumb_1"}, {0.1, 0.2}), "named twice"},
         {"not a number", command({}, std::vector<double>(10, std::nan(""))), "not a finite"},
         {"infinite", command({"index_1"}, {INFINITY}), "not a finite"},
@@ -209,7 +354,9 @@ TEST_F(BridgeInterop, MalformedCommandsAreRefusedAndNothingReachesTheHand) {
             << bridge_->err.text();
     }
     EXPECT_EQ(targets(), before);
-    EXPECT_EQ(countOf(bridge_->err.text(), "\n"), cases.size());  // one line each
+    // One line each, and one for the name the hand lacks.
+    EXPECT_EQ(countOf(bridge_->err.text(), "\n"), cases.size() + 1);
+    EXPECT_EQ(countOf(bridge_->err.text(), "skipping joint 'thumb'"), 1u);
 }
 
 TEST_F(BridgeInterop, DiagnosticsDescribeTheHandOnceASecond) {
@@ -277,7 +424,7 @@ TEST(BridgeOnTheNetwork, TwoHandsShareADomainUnderTheirNamespaces) {
     auto& right = peer.subscribeJointStates("rt/lab/right/joint_states");
     BridgeOptions options;
     options.sim = true;  // each plays its own hand on its own virtual bus
-    options.domain = 137;
+    options.network.domain = 137;
     options.model = RAVEL;
     options.side = LEFT;
     options.ns = "/lab/left";

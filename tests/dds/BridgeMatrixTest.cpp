@@ -1,6 +1,7 @@
 // The bridge on every model value, against a simulated hand and the Fast DDS peer: the joint
-// states it publishes (names and count from the model catalogue) and one command passed on to
-// the hand and read back; a model it cannot speak for gets its one refusal.
+// states it publishes to best-effort and reliable readers (names and count from the model
+// catalogue) and one command passed on to the hand and read back; a model it cannot speak for
+// gets its one refusal.
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ class BridgeOnEveryModel : public ::testing::TestWithParam<VELMORA> {
         o.channel = bus;
         o.ns = "hand";
         o.rate = 100;
-        o.domain = 150 + static_cast<std::uint32_t>(GetParam());
+        o.network.domain = 150 + static_cast<std::uint32_t>(GetParam());
         return o;
     }
 
@@ -72,10 +73,13 @@ TEST_P(BridgeOnEveryModel, PublishesItsJointsAndPassesACommandOn) {
         return;
     }
 
-    FastDdsPeer peer(options(bus).domain);
+    FastDdsPeer peer(*options(bus).network.domain);
+    // Best effort (sensor data) and reliable (rclcpp's QoS(10)) readers alike.
     Inbox<RosJointState>& states = peer.subscribeJointStates("rt/hand/joint_states");
+    Inbox<RosJointState>& reliable = peer.subscribeReliableJointStates("rt/hand/joint_states");
     RunningBridge bridge(options(bus));
-    ASSERT_TRUE(eventually([&] { return states.size() >= 1; })) << bridge.err.text();
+    ASSERT_TRUE(eventually([&] { return states.size() >= 1 && reliable.size() >= 1; }))
+        << bridge.err.text();
 
     std::vector<std::string> names;
     for (std::size_t s = 0; s < m.slots; ++s) {
@@ -84,6 +88,7 @@ TEST_P(BridgeOnEveryModel, PublishesItsJointsAndPassesACommandOn) {
     }
     const RosJointState first = states.messages().back();
     EXPECT_EQ(first.name(), names);
+    EXPECT_EQ(reliable.messages().back().name(), names);
     ASSERT_EQ(first.position().size(), m.angleJoints());
     // The simulated hand starts open.
     EXPECT_EQ(first.position(),

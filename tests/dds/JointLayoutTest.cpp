@@ -43,6 +43,10 @@ TEST(JointLayout, PublishesTheSlotsWithAnAngle) {
         }
     }
     EXPECT_EQ(makeLayout(TOVIN, RIGHT).names[3], "middle_1");
+    EXPECT_EQ(makeLayout(TOVIN, RIGHT).frameId, "tovin_right_hand");
+    const JointLayout prefixed = makeLayout(MARLO, LEFT, {"a", "b", "c", "d", "e", "f", "g"}, "l_");
+    EXPECT_EQ(prefixed.names.front(), "l_a");
+    EXPECT_EQ(prefixed.frameId, "l_marlo_left_hand");
 }
 
 TEST(JointLayout, RefusesWhatItCannotPublish) {
@@ -125,7 +129,7 @@ TEST(JointLayout, CommandsMapOntoTheSlots) {
     const std::vector<Bad> bad = {
         {{}, {0.1}, {}, "1 position without names, but this hand has 21 joints"},
         {{"thumb_1"}, {0.1}, {}, "the hand's state is not known yet"},
-        {{"joint_11"}, {0.1}, all.slotAngles, "unknown joint 'joint_11'"},
+        {{"joint_11"}, {0.1}, all.slotAngles, "names none of this hand's joints (joint_11)"},
         {{"thumb_1", "thumb_1"}, {0.1, 0.2}, all.slotAngles, "joint 'thumb_1' is named twice"},
         {{"thumb_1"}, {0.1, 0.2}, all.slotAngles, "1 name but 2 positions"},
         {{"thumb_1"}, {NAN}, all.slotAngles, "not a finite number"},
@@ -136,6 +140,13 @@ TEST(JointLayout, CommandsMapOntoTheSlots) {
         EXPECT_NE(c.error.find(b.error), std::string::npos) << c.error;
     }
     EXPECT_TRUE(publishedAngles(zenit, RadianVector(10, 0.0)).empty());
+
+    // A name the hand lacks (a mimic joint) is skipped; the rest is applied.
+    const JointCommand skipping =
+        mapCommand(zenit, {"mimic", "thumb_1", "joint_11"}, {9.0, 0.7, 9.0}, all.slotAngles);
+    ASSERT_EQ(skipping.slotAngles.size(), 25u) << skipping.error;
+    EXPECT_DOUBLE_EQ(skipping.slotAngles[0], 0.7);
+    EXPECT_EQ(skipping.unknown, (std::vector<std::string>{"mimic", "joint_11"}));
 
     // What the hand object would refuse never reaches it.
     EXPECT_EQ(handRefusal(zenit, all.slotAngles), "");
@@ -190,7 +201,7 @@ TEST(BridgeOptions, RefusedWithOneLineAndStatusOne) {
     auto with = [](auto change) {
         BridgeOptions o;
         o.sim = true;
-        o.domain = 138;
+        o.network.domain = 138;
         change(o);
         return o;
     };
@@ -203,7 +214,17 @@ TEST(BridgeOptions, RefusedWithOneLineAndStatusOne) {
          "cannot read joint names from /nonexistent/names"},
         {"channel", with([](BridgeOptions& o) { o.sim = false, o.channel = "eth0"; }),
          "no hand can be reached on channel 'eth0'"},
-        {"domain", with([](BridgeOptions& o) { o.domain = 100000; }), "DDS participant"},
+        {"domain", with([](BridgeOptions& o) { o.network.domain = 100000; }), "not a DDS domain"},
+        {"shared joints", with([](BridgeOptions& o) {
+             o.otherHands.push_back(o);
+             o.otherHands.back().ns = "other";
+         }),
+         "both have a joint 'joint_0': give them different prefixes"},
+        {"shared namespace", with([](BridgeOptions& o) {
+             o.otherHands.push_back(o);
+             o.otherHands.back().prefix = "b_";
+         }),
+         "two hands in namespace '/'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

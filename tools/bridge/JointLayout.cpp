@@ -1,5 +1,6 @@
 #include "JointLayout.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <set>
@@ -7,6 +8,7 @@
 #include <stdexcept>
 
 #include "velmora/Models.h"
+#include "velmora/RangeToArc.h"
 
 namespace velmora {
 namespace bridge {
@@ -36,7 +38,8 @@ std::string count(std::size_t n, const char* what) {
 
 }  // namespace
 
-JointLayout makeLayout(VELMORA model, std::uint32_t side, const std::vector<std::string>& names) {
+JointLayout makeLayout(VELMORA model, std::uint32_t side, const std::vector<std::string>& names,
+                       const std::string& prefix) {
     const models::ModelInfo& info = models::info(model);
     if (!info.hasAngleTables()) {
         throw std::invalid_argument(std::string("the ") + info.description +
@@ -49,13 +52,27 @@ JointLayout makeLayout(VELMORA model, std::uint32_t side, const std::vector<std:
     layout.model = model;
     layout.slotCount = info.slots;
     layout.side = models::sideName(side);
+    layout.frameId = prefix + info.name + "_" + layout.side + "_hand";
     for (std::size_t slot = 0; slot < info.slots; ++slot) {
         if (info.hasAngle(slot))
             layout.slots.push_back(slot);
     }
+    std::vector<int> direction;
+    if (!initialize_params(info.angleTableKey, layout.side, layout.lower, layout.upper,
+                           direction) ||
+        layout.lower.size() < info.slots || layout.upper.size() < info.slots) {
+        throw std::invalid_argument(std::string("the ") + info.description +
+                                    " has no joint limits for its " + layout.side + " hand");
+    }
+    layout.lower.resize(info.slots);
+    layout.upper.resize(info.slots);
+    for (std::size_t slot = 0; slot < info.slots; ++slot) {
+        if (layout.lower[slot] > layout.upper[slot])
+            std::swap(layout.lower[slot], layout.upper[slot]);
+    }
     if (names.empty()) {
         for (std::size_t slot : layout.slots)
-            layout.names.push_back(models::jointName(model, slot));
+            layout.names.push_back(prefix + models::jointName(model, slot));
         return layout;
     }
     if (names.size() != layout.slots.size()) {
@@ -69,7 +86,8 @@ JointLayout makeLayout(VELMORA model, std::uint32_t side, const std::vector<std:
         if (!seen.insert(name).second)
             throw std::invalid_argument("joint name '" + name + "' is given twice");
     }
-    layout.names = names;
+    for (const std::string& name : names)
+        layout.names.push_back(prefix + name);
     return layout;
 }
 
@@ -159,17 +177,65 @@ JointCommand mapCommand(const JointLayout& layout, const std::vector<std::string
         return refuse("names only some joints, and the hand's state is not known yet");
     angles.resize(slotCount, 0.0);
     std::set<std::size_t> named;
+    std::vector<std::string> unknown;
     for (std::size_t i = 0; i < names.size(); ++i) {
         std::size_t joint = 0;
         while (joint < layout.names.size() && layout.names[joint] != names[i])
             ++joint;
-        if (joint == layout.names.size())
-            return refuse("unknown joint '" + names[i] + "'");
+        if (joint == layout.names.size()) {
+            unknown.push_back(names[i]);
+            continue;
+        }
         if (!named.insert(joint).second)
             return refuse("joint '" + names[i] + "' is named twice");
         angles[layout.slots[joint]] = positions[i];
     }
-    return {angles, ""};
+    if (named.empty()) {
+        JointCommand none = refuse("it names none of this hand's joints (" + names.front() +
+                                   (names.size() > 1 ? ", ..." : "") + ")");
+        none.unknown = unknown;
+        return none;
+    }
+    return {angles, "", unknown};
+}
+
+RadianVector clampToLimits(const JointLayout& layout, const RadianVector& slotAngles,
+                           std::vector<std::size_t>& clamped) {
+    RadianVector out = slotAngles;
+    for (std::size_t slot : layout.slots) {
+        if (slot >= out.size())
+            continue;
+        const double held = std::clamp(out[slot], layout.lower[slot], layout.upper[slot]);
+        if (held != out[slot])
+            clamped.push_back(slot);
+        out[slot] = held;
+    }
+    return out;
+}
+
+RadianVector sampleTrajectory(const SlotTrajectory& trajectory, const RadianVector& from,
+                              std::chrono::nanoseconds elapsed) {
+    if (trajectory.points.empty())
+        return from;
+    RadianVector previous = from;
+    std::chrono::nanoseconds previousTime{0};
+    for (std::size_t i = 0; i < trajectory.points.size(); ++i) {
+        const RadianVector& next = trajectory.points[i];
+        const std::chrono::nanoseconds at = trajectory.times[i];
+        if (elapsed < at) {
+            const double span = std::chrono::duration<double>(at - previousTime).count();
+            const double part =
+                span > 0 ? std::chrono::duration<double>(elapsed - previousTime).count() / span
+                         : 0.0;
+            RadianVector out = next;
+            for (std::size_t s = 0; s < out.size() && s < previous.size(); ++s)
+                out[s] = previous[s] + (next[s] - previous[s]) * std::clamp(part, 0.0, 1.0);
+            return out;
+        }
+        previous = next;
+        previousTime = at;
+    }
+    return trajectory.points.back();
 }
 
 }  // namespace bridge

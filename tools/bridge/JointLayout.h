@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <istream>
@@ -20,14 +21,18 @@ struct JointLayout {
     std::string side;                ///< "left" or "right"
     std::vector<std::size_t> slots;  ///< slots with an angle, in order
     std::vector<std::string> names;  ///< one per entry of slots
+    std::string frameId;             ///< header.frame_id of what the bridge publishes
+    std::vector<double> lower;       ///< each slot's lowest angle (radians)
+    std::vector<double> upper;       ///< and its highest
 };
 
 /// The layout of a model and side. Names default to the catalogue's joint names (thumb_1,
-/// joint_0, ...); given names must be as many as the joints, non-empty and distinct. Throws
-/// std::invalid_argument with the reason (a model without angle tables, a side that is neither
-/// hand, names that do not fit).
+/// joint_0, ...); given names must be as many as the joints, non-empty and distinct. `prefix`
+/// goes in front of every name and of the frame, MODEL_SIDE_hand. Throws std::invalid_argument
+/// with the reason (a model without angle tables, a side that is neither hand, names that do
+/// not fit).
 JointLayout makeLayout(VELMORA model, std::uint32_t side,
-                       const std::vector<std::string>& names = {});
+                       const std::vector<std::string>& names = {}, const std::string& prefix = "");
 
 /// Joint names, one a line; blank lines and lines starting with '#' are skipped, and spaces
 /// around a name are dropped.
@@ -49,6 +54,8 @@ std::vector<double> publishedAngles(const JointLayout& layout, const RadianVecto
 struct JointCommand {
     RadianVector slotAngles;  ///< full slot vector to command; empty when refused
     std::string error;        ///< why it was refused
+    /// Names no joint of the layout has; skipped.
+    std::vector<std::string> unknown = {};
 };
 
 /// Why the hand would refuse to be commanded with `slotAngles` (its position vector takes one
@@ -58,10 +65,27 @@ std::string handRefusal(const JointLayout& layout, const RadianVector& slotAngle
 /// Maps a command's names and positions (radians) onto the slots. Without names the positions
 /// are the published joints in order, all of them. With names, each names one joint, once; the
 /// joints not named keep their angle in `hold` (a full slot vector: the last command, or the
-/// last state). Refused: positions not one per name (or per joint, without names), unknown or
-/// repeated names, angles that are not finite, and a partial command with nothing to hold.
+/// last state), and names of no joint are skipped (listed in `unknown`). Refused: positions not
+/// one per name (or per joint, without names), repeated names, angles that are not finite, a
+/// command that names no joint of the hand, and a partial command with nothing to hold.
 JointCommand mapCommand(const JointLayout& layout, const std::vector<std::string>& names,
                         const std::vector<double>& positions, const RadianVector& hold);
+
+/// `slotAngles` held within each joint's limits; `clamped` gets the slots that were beyond.
+RadianVector clampToLimits(const JointLayout& layout, const RadianVector& slotAngles,
+                           std::vector<std::size_t>& clamped);
+
+/// A joint trajectory on the layout's slots: full slot vectors, each reached at its time.
+struct SlotTrajectory {
+    std::vector<RadianVector> points;
+    std::vector<std::chrono::nanoseconds> times;  ///< from the start, non-decreasing
+};
+
+/// Where a trajectory is `elapsed` after its start, leaving `from`: along straight lines
+/// from `from` to the first point and from each point to the next, at the last one after its
+/// time.
+RadianVector sampleTrajectory(const SlotTrajectory& trajectory, const RadianVector& from,
+                              std::chrono::nanoseconds elapsed);
 
 }  // namespace bridge
 }  // namespace velmora
