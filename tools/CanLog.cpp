@@ -242,6 +242,8 @@ std::optional<LoggedFrame> parseLogLine(const std::string& line, std::string& er
         frame.id = frame.id << 4 | static_cast<std::uint32_t>(v);
     }
     frame.extended = hash == 8;
+    if (frame.extended && (frame.id & CAN_ERR_FLAG))
+        return fail("error frame");
     if ((frame.extended && frame.id > CAN_EFF_MASK) || (!frame.extended && frame.id > CAN_SFF_MASK))
         return fail("identifier '" + text.substr(0, hash) + "' is out of range");
     std::string data = text.substr(hash + 1);

@@ -15,6 +15,11 @@ namespace tools {
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const std::atomic<bool>& stop) {
+    return runCli(args, std::cin, out, err, stop);
+}
+
+int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err, const std::atomic<bool>& stop) {
     CLI::App app{"velmora: drive, watch and simulate dexterous robot hands on a CAN bus",
                  "velmora"};
     app.require_subcommand(1);
@@ -27,6 +32,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     addInfo(app, commands);
     addState(app, commands);
     addMove(app, commands);
+    addStop(app, commands);
     addMonitor(app, commands);
     addRecord(app, commands);
     addDecode(app, commands);
@@ -54,7 +60,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kUsage;
     }
 
-    Io io{out, err, stop, &out == &std::cout && ::isatty(STDOUT_FILENO)};
+    Io io{out, err, stop, &out == &std::cout && ::isatty(STDOUT_FILENO), &in};
     installMessageSink(err);
     int status = kUsage;
     if (bridgeCommand.chosen()) {

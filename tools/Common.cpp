@@ -169,13 +169,20 @@ HandOptions resolveHand(const HandOptions& options) {
 }
 
 void checkIdentity(const HandOptions& options, const std::string& channel) {
-    if (options.force || options.identified)
+    if (options.identified || (options.force && !options.requireAnswer))
         return;
     const VELMORA model = parseModel(options.model);
     const std::uint32_t side = parseSide(options.side);
     const auto id =
         identify(channel, side, std::chrono::milliseconds(options.timeoutMs), options.bitrate);
-    if (!id)
+    if (!id) {
+        if (options.requireAnswer)
+            throw NoAnswerError("no hand answered on " + channel + " as " + models::sideName(side) +
+                                " (" + hexId(side) + ") within " +
+                                std::to_string(options.timeoutMs) + " ms; nothing sent");
+        return;
+    }
+    if (options.force)
         return;
     const std::string why = contradiction(*id, model, side);
     if (!why.empty())
@@ -227,6 +234,22 @@ std::optional<std::chrono::nanoseconds> HandSession::waitForFirstReply(
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return std::nullopt;
+}
+
+ByteVector holdHand(HandSession& session) {
+    hand::IHand& hand = session.hand();
+    const ByteVector now = hand.readState(session.timeout());
+    hand.setJointPositions(now);
+    return hand.readState(session.timeout());
+}
+
+void holdOnInterrupt(const char* command, HandSession& session, Io& io) {
+    io.err << "velmora " << command << ": interrupted; holding the hand at its positions\n";
+    try {
+        holdHand(session);
+    } catch (const std::exception& e) {
+        io.err << "velmora " << command << ": could not hold the hand: " << e.what() << "\n";
+    }
 }
 
 std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values) {

@@ -112,7 +112,8 @@ int waitForSettle(HandSession& session, const std::optional<ByteVector>& target,
     }
     if (io.terminal)
         io.out << "\n";
-    return kHandFailed;
+    holdOnInterrupt("move", session, io);
+    return kInterrupted;
 }
 
 int runMove(const MoveOptions& options, Io& io) {
@@ -131,7 +132,10 @@ int runMove(const MoveOptions& options, Io& io) {
             throw UsageError("--radians values must be finite numbers");
     }
 
-    const VELMORA model = parseModel(options.hand.model);
+    // --model auto names the model before the values can be checked against it.
+    HandOptions handOptions = resolveHand(options.hand);
+    handOptions.requireAnswer = true;
+    const VELMORA model = parseModel(handOptions.model);
     const models::ModelInfo& info = models::info(model);
     if (!options.radians.empty() && !info.hasAngleTables())
         throw UsageError(std::string(info.name) +
@@ -141,7 +145,7 @@ int runMove(const MoveOptions& options, Io& io) {
     const auto positions =
         models::perSlot(model, ByteVector(options.positions.begin(), options.positions.end()));
 
-    HandSession session(options.hand);
+    HandSession session(handOptions);
     std::optional<ByteVector> target;
     std::vector<std::string> refused;
     if (!options.radians.empty()) {

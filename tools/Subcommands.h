@@ -18,6 +18,7 @@ void addDecode(CLI::App& app, Subcommands& commands);
 void addReplay(CLI::App& app, Subcommands& commands);
 void addScan(CLI::App& app, Subcommands& commands);
 void addInterfaces(CLI::App& app, Subcommands& commands);
+void addStop(CLI::App& app, Subcommands& commands);
 
 }  // namespace tools
 }  // namespace velmora

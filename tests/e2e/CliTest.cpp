@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -34,6 +36,14 @@ Outcome velmoraCommand(std::vector<std::string> args, const std::atomic<bool>* s
     args.insert(args.begin(), "velmora");
     std::ostringstream out, err;
     const int status = tools::runCli(args, out, err, stop ? *stop : never);
+    return {status, out.str(), err.str()};
+}
+
+Outcome velmoraCommand(std::vector<std::string> args, std::istream& in) {
+    static const std::atomic<bool> never{false};
+    args.insert(args.begin(), "velmora");
+    std::ostringstream out, err;
+    const int status = tools::runCli(args, in, out, err, never);
     return {status, out.str(), err.str()};
 }
 
@@ -192,7 +202,37 @@ TEST(Cli, MoveWaitsUntilTheJointsSettle) {
     run = velmoraCommand(
         {"move", "--model", "tovin", "--channel", channel, "open", "--wait", "--timeout", "100"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("No fresh reply"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("no hand answered"), std::string::npos) << run.err;
+}
+
+// Ctrl-C before the joints settle: the hand is held where it stands, not left running to its
+// target.
+TEST(Cli, InterruptedMoveHoldsTheHand) {
+    const std::string channel = bus();
+    sim::SimulatedHand hand(sim::openSimChannel(channel), {});
+    HandPeer wire(channel.substr(8), RIGHT);
+    const std::atomic<bool> interrupted{true};
+    const Outcome run = velmoraCommand(
+        {"move", "--model", "tovin", "--channel", channel, "close", "--wait"}, &interrupted);
+    EXPECT_EQ(run.status, 130);
+    EXPECT_NE(run.err.find("velmora move: interrupted; holding the hand at its positions"),
+              std::string::npos)
+        << run.err;
+    Frames writes;
+    for (const ByteVector& f : wire.drain()) {
+        if (f.size() > 1 && f[0] == protocol::codeOf(TOVIN, protocol::Quantity::Positions))
+            writes.push_back(f);
+    }
+    ASSERT_GE(writes.size(), 2u) << "the move, then the hold";
+    EXPECT_NE(writes.back(), writes.front());
+    EXPECT_TRUE(eventually(
+        [&] {
+            const ByteVector first = hand.body().positions(0, 10);
+            std::this_thread::sleep_for(200ms);
+            return hand.body().positions(0, 10) == first;
+        },
+        10000ms));
+    EXPECT_NE(hand.body().positions(0, 10), models::pose(TOVIN, models::PoseName::Close));
 }
 
 TEST(Cli, MonitorOffATerminalPrintsALinePerRefresh) {
@@ -303,6 +343,106 @@ TEST(Cli, DecodeTellsRequestsWritesAndRepliesApart) {
     const Outcome bad = velmoraCommand({"decode", log, "--model", "tovin"});
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find(":2: does not begin with a time stamp"), std::string::npos) << bad.err;
+}
+
+// Two hands and a stranger on one bus, with lines a classic-CAN decoder cannot take.
+TEST(Cli, DecodeFiltersAndCountsWhatItCannotTake) {
+    const std::string log =
+        "(1733760000.000000) can0 027#01\n"
+        "(1733760000.000100) can0 028#01\n"
+        "(1733760000.000200) can0 7F7#01FF00FF00FF00\n"
+        "(1733760000.000300) can0 028##1010203040506070809\n"
+        "(1733760000.000400) can0 20000080#0000000000000000\n"
+        "(1733760000.000500) can0 027#01FF0\n"
+        "(1733760000.000600) can0 028#0180808080808080\n";
+    struct Case {
+        std::vector<std::string> filter;
+        std::vector<std::string> shown;  // identifiers of the frame lines, in order
+        std::string raw;                 // in the output when not empty
+    };
+    const Case cases[] = {
+        {{},
+         {"027", "028", "7F7", "028"},
+         "7F7#01FF00FF00FF00     raw     not a hand's identifier"},
+        {{"--side", "left"}, {"028", "028"}, ""},
+        {{"--id", "0x27,0x7F7"}, {"027", "7F7"}, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"decode", "-", "--model", "tovin"};
+        args.insert(args.end(), c.filter.begin(), c.filter.end());
+        std::istringstream in(log);
+        const Outcome run = velmoraCommand(args, in);
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> shown;
+        for (const std::string& line : lines(run.out)) {
+            std::smatch m;
+            if (std::regex_search(line, m, std::regex("^ *[0-9.]+  ([0-9A-F]+)#")))
+                shown.push_back(m[1]);
+        }
+        EXPECT_EQ(shown, c.shown) << run.out;
+        EXPECT_NE(run.out.find("3 lines not taken"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("(line 4, CAN FD frames are not supported): "), std::string::npos)
+            << run.out;
+        EXPECT_NE(run.out.find("(line 5, error frame): "), std::string::npos) << run.out;
+        if (!c.raw.empty()) {
+            EXPECT_NE(run.out.find(c.raw), std::string::npos) << run.out;
+        }
+    }
+
+    const Outcome folder = velmoraCommand({"decode", ::testing::TempDir(), "--model", "tovin"});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("is not a regular file"), std::string::npos) << folder.err;
+    const Outcome badId = velmoraCommand({"decode", "-", "--model", "tovin", "--id", "0x27x"});
+    EXPECT_EQ(badId.status, 2);
+    EXPECT_NE(badId.err.find("--id '0x27x' is not a CAN identifier"), std::string::npos);
+}
+
+// decode - prints each frame as its line arrives, not at the end of the stream.
+TEST(Cli, DecodeOfStandardInputPrintsAsFramesArrive) {
+    struct Pipe : std::streambuf {
+        std::mutex mutex;
+        std::condition_variable more;
+        std::string pending;
+        bool closed = false;
+        char current = 0;
+        int_type underflow() override {
+            std::unique_lock<std::mutex> lock(mutex);
+            more.wait(lock, [&] { return closed || !pending.empty(); });
+            if (pending.empty())
+                return traits_type::eof();
+            current = pending[0];
+            pending.erase(0, 1);
+            setg(&current, &current, &current + 1);
+            return traits_type::to_int_type(current);
+        }
+        void write(const std::string& text, bool close = false) {
+            std::lock_guard<std::mutex> lock(mutex);
+            pending += text;
+            closed = close;
+            more.notify_all();
+        }
+    } pipe;
+    std::istream in(&pipe);
+    struct Sink : std::stringbuf {
+        std::atomic<int> flushes{0};
+        int sync() override {
+            ++flushes;
+            return 0;
+        }
+    } sink;
+    std::ostream out(&sink);
+    std::ostringstream err;
+    static const std::atomic<bool> never{false};
+    int status = -1;
+    std::thread decoder([&] {
+        status = tools::runCli({"velmora", "decode", "-", "--model", "tovin"}, in, out, err, never);
+    });
+    pipe.write("(1733760000.000000) can0 027#01\n");
+    EXPECT_TRUE(eventually([&] { return sink.flushes > 0; }));
+    pipe.write("", true);
+    decoder.join();
+    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_NE(sink.str().find("request positions 0-5 (0x01)"), std::string::npos) << sink.str();
 }
 
 TEST(CanLog, LinesAreWhatCandumpWrites) {
