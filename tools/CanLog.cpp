@@ -24,6 +24,8 @@ namespace {
 
 constexpr char kVirtualPrefix[] = "virtual:";
 constexpr char kHex[] = "0123456789ABCDEF";
+// ARPHRD_CAN, the link type of /sys/class/net/NAME/type.
+constexpr int kCanLinkType = 280;
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9')
@@ -152,7 +154,7 @@ bool isVirtualChannel(const std::string& channel) {
     return channel.compare(0, sizeof kVirtualPrefix - 1, kVirtualPrefix) == 0;
 }
 
-void requireInterfaceUp(const std::string& interface) {
+void requireInterfaceUp(const std::string& interface, const std::string& root) {
     if (interface.empty() || interface.size() >= IFNAMSIZ)
         throw std::runtime_error("'" + interface + "' is not a network interface name");
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -164,9 +166,22 @@ void requireInterfaceUp(const std::string& interface) {
     ::close(fd);
     if (result < 0)
         throw std::runtime_error("interface " + interface + " does not exist");
+    // The link type tells a CAN interface from lo or an Ethernet port; without the directory
+    // (an unusual mount) the socket calls say it later.
+    std::ifstream typeFile(root + "/" + interface + "/type");
+    int type = 0;
+    if (typeFile >> type && type != kCanLinkType)
+        throw std::runtime_error(interface + " is not a CAN interface");
     if (!(ifr.ifr_flags & IFF_UP))
-        throw std::runtime_error("interface " + interface + " is down (sudo ip link set " +
-                                 interface + " up)");
+        throw std::runtime_error("interface " + interface + " is down (" + upCommand(interface) +
+                                 ")");
+}
+
+std::string upCommand(const std::string& interface, int bitrate) {
+    // A virtual CAN interface has no bit rate to set; a real adapter needs one to come up.
+    const bool virtualCan = interface.rfind("vcan", 0) == 0 || interface.rfind("vxcan", 0) == 0;
+    return "sudo ip link set " + interface + " up" +
+           (virtualCan ? "" : " type can bitrate " + std::to_string(bitrate));
 }
 
 std::unique_ptr<FrameTap> openTap(const std::string& channel) {

@@ -55,9 +55,14 @@ std::unique_ptr<FrameTap> openTap(const std::string& channel);
 /// True for "virtual:..." channel names.
 bool isVirtualChannel(const std::string& channel);
 
-/// Throws std::runtime_error ("interface can9 does not exist", "interface can0 is down") unless
-/// the SocketCAN interface exists and is up.
-void requireInterfaceUp(const std::string& interface);
+/// Throws std::runtime_error ("interface can9 does not exist", "lo is not a CAN interface",
+/// "interface can0 is down (sudo ip link set can0 up type can bitrate 1000000)") unless the
+/// SocketCAN interface exists, is a CAN interface (its type under `root`) and is up.
+void requireInterfaceUp(const std::string& interface, const std::string& root = "/sys/class/net");
+
+/// The command that brings `interface` up: with a bit rate, unless it is a virtual CAN
+/// interface (vcan, vxcan).
+std::string upCommand(const std::string& interface, int bitrate = 1000000);
 
 }  // namespace tools
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 
 #include "Subcommands.h"
@@ -41,6 +42,21 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     addSim(app, commands);
 
     const bridge::BridgeCommand bridgeCommand(app);
+
+    if (args.size() <= 1) {
+        out << app.help();
+        err << "A subcommand is required\n";
+        return kUsage;
+    }
+    if (args[1].empty() || args[1][0] != '-') {
+        std::vector<std::string> names;
+        for (const CLI::App* sub : app.get_subcommands({}))
+            names.push_back(sub->get_name());
+        if (std::find(names.begin(), names.end(), args[1]) == names.end()) {
+            err << "velmora: " << unknownCommand(args[1], names) << "\n";
+            return kUsage;
+        }
+    }
 
     std::vector<std::string> reversed(args.rbegin(), args.rend() - (args.empty() ? 0 : 1));
     try {

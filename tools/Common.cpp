@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -54,6 +56,11 @@ std::string suggestion(const HandIdentity& id, std::uint32_t side) {
 }
 
 void checkChannel(const std::string& channel) {
+    std::error_code noSuch;
+    if (!factory::HandFactory::containsIgnoreCase(channel, "can") && !channel.empty() &&
+        channel.find('/') == std::string::npos &&
+        std::filesystem::exists("/sys/class/net/" + channel, noSuch))
+        throw UsageError(channel + " is not a CAN interface");
     if (!factory::HandFactory::containsIgnoreCase(channel, "can"))
         throw UsageError("channel '" + channel +
                          "' cannot carry a hand: its name must contain \"can\" (can0, vcan0, "
@@ -288,6 +295,39 @@ void installMessageSink(std::ostream& err) {
         std::lock_guard<std::mutex> lock(*mutex);
         err << text << std::endl;
     });
+}
+
+std::string unknownCommand(const std::string& typed, const std::vector<std::string>& names) {
+    // Edit distance: a letter left out, added, changed or two swapped count one each.
+    const auto distance = [](const std::string& a, const std::string& b) {
+        std::vector<std::vector<std::size_t>> d(a.size() + 1,
+                                                std::vector<std::size_t>(b.size() + 1));
+        for (std::size_t i = 0; i <= a.size(); ++i)
+            d[i][0] = i;
+        for (std::size_t j = 0; j <= b.size(); ++j)
+            d[0][j] = j;
+        for (std::size_t i = 1; i <= a.size(); ++i) {
+            for (std::size_t j = 1; j <= b.size(); ++j) {
+                d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                    d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+                if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                    d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+        return d[a.size()][b.size()];
+    };
+    std::string best;
+    std::size_t bestDistance = 3;  // further than two edits is no longer a typing slip
+    for (const std::string& name : names) {
+        const std::size_t d = distance(typed, name);
+        if (d < bestDistance) {
+            best = name;
+            bestDistance = d;
+        }
+    }
+    return "unknown command '" + typed + "'" +
+           (best.empty() ? ": velmora --help lists the subcommands"
+                         : ": did you mean '" + best + "'?");
 }
 
 int guarded(const char* command, Io& io, const std::function<int()>& body) {

@@ -168,6 +168,9 @@ std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values);
 /// resetMessageSink().
 void installMessageSink(std::ostream& err);
 
+/// "unknown command 'moev': did you mean 'move'?": the nearest of `names` within two edits.
+std::string unknownCommand(const std::string& typed, const std::vector<std::string>& names);
+
 /// Runs `body`, turning the library's and the channel's failures into a message and an exit
 /// status.
 int guarded(const char* command, Io& io, const std::function<int()>& body);

@@ -81,7 +81,11 @@ TEST(Cli, UsageErrorsExitTwoWithASentence) {
         {{"info"}, "--model is required"},
         {{"info", "--model", "octopus"}, "unknown model 'octopus'"},
         {{"state", "--model", "tovin", "--side", "middle"}, "unknown side 'middle'"},
-        {{"state", "--model", "tovin", "--channel", "eth0"}, "name must contain \"can\""},
+        {{"state", "--model", "tovin", "--channel", "nosuch0"}, "name must contain \"can\""},
+        {{"state", "--model", "tovin", "--channel", "lo"}, "lo is not a CAN interface"},
+        {{"moev", "--model", "tovin"}, "unknown command 'moev': did you mean 'move'?"},
+        {{"recrod"}, "did you mean 'record'?"},
+        {{"sotp"}, "did you mean 'stop'?"},
         {{"record", "--channel", "virtual:can-x", "--seconds", "-1"},
          "--seconds must be 0 or more"},
         {{"record", "--channel", "virtual:can-x", "--count", "-3"}, "--count must be 0 or more"},
@@ -150,6 +154,27 @@ TEST(Cli, InfoOfASilentHandSaysSoAndExitsOne) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("did not answer within 150 ms"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("0 frames received"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("velmora info: answered: no: hand 0x27 did not answer within 150 ms"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST(Cli, BareCommandPrintsTheHelp) {
+    const Outcome run = velmoraCommand({});
+    EXPECT_EQ(run.status, 2);
+    for (const char* sub : {"move", "stop", "decode", "record"})
+        EXPECT_NE(run.out.find(std::string("\n  ") + sub), std::string::npos) << run.out;
+}
+
+TEST(Cli, InterfacesThatCannotCarryAHandSaySo) {
+    // Only where the machine has a loopback interface, as nearly every Linux does.
+    if (!std::ifstream("/sys/class/net/lo/type"))
+        GTEST_SKIP() << "no /sys/class/net/lo";
+    const Outcome run = velmoraCommand({"record", "--channel", "lo", "--count", "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("lo is not a CAN interface"), std::string::npos) << run.err;
+    EXPECT_EQ(tools::upCommand("can0"), "sudo ip link set can0 up type can bitrate 1000000");
+    EXPECT_EQ(tools::upCommand("vcan0"), "sudo ip link set vcan0 up");
 }
 
 TEST(Cli, StateAsJsonShowsTheMeaningfulSlotsOnly) {
