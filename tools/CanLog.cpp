@@ -60,6 +60,11 @@ class SocketTap : public FrameTap {
         address.can_ifindex = ifr.ifr_ifindex;
         if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0)
             fail("cannot bind to " + interface);
+        // Kernel receive stamps, as candump takes them; without them the clock after the read
+        // stands in. The drop counter is as optional.
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+        ::setsockopt(fd_, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     }
     ~SocketTap() override { ::close(fd_); }
     SocketTap(const SocketTap&) = delete;
@@ -73,13 +78,22 @@ class SocketTap : public FrameTap {
         if (ready < 0)
             fail("cannot wait for frames on " + interface_);
         can_frame raw{};
-        const ssize_t n = ::read(fd_, &raw, sizeof raw);
+        iovec part{&raw, sizeof raw};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timeval)) + CMSG_SPACE(sizeof(__u32))];
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd_, &message, 0);
         if (n < 0 && errno == EINTR)
             return std::nullopt;
         if (n != static_cast<ssize_t>(sizeof raw))
             fail("cannot read a frame from " + interface_);
         LoggedFrame frame;
-        stampNow(frame);
+        std::uint32_t dropped = 0;
+        takeAncillary(message, frame, dropped);
+        dropped_ = dropped;
         frame.interface = interface_;
         frame.extended = (raw.can_id & CAN_EFF_FLAG) != 0;
         frame.remote = (raw.can_id & CAN_RTR_FLAG) != 0;
@@ -99,6 +113,8 @@ class SocketTap : public FrameTap {
             fail("cannot send a frame on " + interface_);
     }
 
+    std::optional<std::uint32_t> dropped() const override { return dropped_; }
+
   private:
     [[noreturn]] void fail(const std::string& what) {
         throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -106,6 +122,7 @@ class SocketTap : public FrameTap {
 
     std::string interface_;
     int fd_ = -1;
+    std::uint32_t dropped_ = 0;
 };
 
 class VirtualTap : public FrameTap {
@@ -149,6 +166,26 @@ class VirtualTap : public FrameTap {
 };
 
 }  // namespace
+
+void takeAncillary(const msghdr& message, LoggedFrame& frame, std::uint32_t& dropped) {
+    bool stamped = false;
+    for (const cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr;
+         c = CMSG_NXTHDR(const_cast<msghdr*>(&message), const_cast<cmsghdr*>(c))) {
+        if (c->cmsg_level != SOL_SOCKET)
+            continue;
+        if (c->cmsg_type == SCM_TIMESTAMP && c->cmsg_len >= CMSG_LEN(sizeof(timeval))) {
+            timeval stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            frame.seconds = static_cast<std::uint64_t>(stamp.tv_sec);
+            frame.microseconds = static_cast<std::uint32_t>(stamp.tv_usec);
+            stamped = true;
+        } else if (c->cmsg_type == SO_RXQ_OVFL && c->cmsg_len >= CMSG_LEN(sizeof(std::uint32_t))) {
+            std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
+        }
+    }
+    if (!stamped)
+        stampNow(frame);
+}
 
 bool isVirtualChannel(const std::string& channel) {
     return channel.compare(0, sizeof kVirtualPrefix - 1, kVirtualPrefix) == 0;

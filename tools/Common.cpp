@@ -297,6 +297,20 @@ void installMessageSink(std::ostream& err) {
     });
 }
 
+std::uint32_t parseCanId(const std::string& text) {
+    constexpr unsigned long kLargestId = 0x1FFFFFFF;
+    std::size_t used = 0;
+    unsigned long id = 0;
+    try {
+        id = std::stoul(text, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || text[0] == '-' || id > kLargestId)
+        throw UsageError("--id '" + text + "' is not a CAN identifier (0x27, 40, 0x7F7)");
+    return static_cast<std::uint32_t>(id);
+}
+
 std::string unknownCommand(const std::string& typed, const std::vector<std::string>& names) {
     // Edit distance: a letter left out, added, changed or two swapped count one each.
     const auto distance = [](const std::string& a, const std::string& b) {

@@ -168,6 +168,9 @@ std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values);
 /// resetMessageSink().
 void installMessageSink(std::ostream& err);
 
+/// A CAN identifier as typed: 0x27, 40, 0x7F7; throws UsageError for anything else.
+std::uint32_t parseCanId(const std::string& text);
+
 /// "unknown command 'moev': did you mean 'move'?": the nearest of `names` within two edits.
 std::string unknownCommand(const std::string& typed, const std::vector<std::string>& names);
 

@@ -51,18 +51,8 @@ bool isIdentityRequest(const LoggedFrame& frame) {
 
 std::vector<std::uint32_t> identifiers(const DecodeOptions& options) {
     std::vector<std::uint32_t> out;
-    for (const std::string& text : options.ids) {
-        std::size_t used = 0;
-        unsigned long id = 0;
-        try {
-            id = std::stoul(text, &used, 0);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used == 0 || used != text.size() || id > CAN_EFF_MASK)
-            throw UsageError("--id '" + text + "' is not a CAN identifier (0x27, 40, 0x7F7)");
-        out.push_back(static_cast<std::uint32_t>(id));
-    }
+    for (const std::string& text : options.ids)
+        out.push_back(parseCanId(text));
     if (!options.side.empty())
         out.push_back(parseSide(options.side));
     return out;

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <regex>
@@ -468,6 +469,64 @@ TEST(Cli, DecodeOfStandardInputPrintsAsFramesArrive) {
     decoder.join();
     EXPECT_EQ(status, 0) << err.str();
     EXPECT_NE(sink.str().find("request positions 0-5 (0x01)"), std::string::npos) << sink.str();
+}
+
+TEST(CanLog, KernelStampsAndDropsComeFromTheAncillaryData) {
+    alignas(
+        cmsghdr) char control[CMSG_SPACE(sizeof(timeval)) + CMSG_SPACE(sizeof(std::uint32_t))]{};
+    msghdr message{};
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_TIMESTAMP;
+    c->cmsg_len = CMSG_LEN(sizeof(timeval));
+    const timeval stamp{1733760000, 123456};
+    std::memcpy(CMSG_DATA(c), &stamp, sizeof stamp);
+    c = CMSG_NXTHDR(&message, c);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SO_RXQ_OVFL;
+    c->cmsg_len = CMSG_LEN(sizeof(std::uint32_t));
+    const std::uint32_t drops = 17;
+    std::memcpy(CMSG_DATA(c), &drops, sizeof drops);
+
+    LoggedFrame frame;
+    std::uint32_t dropped = 0;
+    tools::takeAncillary(message, frame, dropped);
+    EXPECT_EQ(frame.seconds, 1733760000u);
+    EXPECT_EQ(frame.microseconds, 123456u);
+    EXPECT_EQ(dropped, 17u);
+
+    message.msg_controllen = 0;  // no stamp: the clock now
+    LoggedFrame unstamped;
+    tools::takeAncillary(message, unstamped, dropped);
+    EXPECT_GT(unstamped.seconds, 1733760000u);
+}
+
+TEST(Cli, RecordKeepsOnlyTheIdentifiersAsked) {
+    const std::string channel = bus();
+    communication::VirtualCanBus other(channel.substr(8));
+    Outcome recorded;
+    std::atomic<bool> done{false};
+    std::thread recorder([&] {
+        recorded =
+            velmoraCommand({"record", "--channel", channel, "--count", "5", "--id", "0x7F7"});
+        done = true;
+    });
+    EXPECT_TRUE(eventually(
+        [&] {
+            other.send({0x01}, RIGHT, false);
+            other.send({0x02, 0x03}, 0x7F7, false);
+            std::this_thread::sleep_for(2ms);
+            return done.load();
+        },
+        30000ms));
+    recorder.join();
+    ASSERT_EQ(recorded.status, 0) << recorded.err;
+    const auto logged = lines(recorded.out);
+    ASSERT_EQ(logged.size(), 5u);
+    for (const auto& line : logged)
+        EXPECT_NE(line.find(" 7F7#0203"), std::string::npos) << line;
 }
 
 TEST(CanLog, LinesAreWhatCandumpWrites) {
