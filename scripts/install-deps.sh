@@ -31,8 +31,8 @@ for arg in "$@"; do
 done
 
 # The library needs only a compiler and CMake; the velmora command adds CLI11, JSON output
-# (state --json) and the terminal of monitor.
-packages=(g++ cmake make libcli11-dev nlohmann-json3-dev libncurses-dev)
+# (state --json), the terminal of monitor and the saved poses (TOML).
+packages=(g++ cmake make libcli11-dev nlohmann-json3-dev libncurses-dev libtomlplusplus-dev)
 
 if [ $python = 1 ]; then
   # The module (pybind11, NumPy) and the pip route (scikit-build, a virtual environment).

@@ -34,6 +34,7 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     addState(app, commands);
     addMove(app, commands);
     addStop(app, commands);
+    addPose(app, commands);
     addMonitor(app, commands);
     addRecord(app, commands);
     addDecode(app, commands);

@@ -19,6 +19,7 @@ void addReplay(CLI::App& app, Subcommands& commands);
 void addScan(CLI::App& app, Subcommands& commands);
 void addInterfaces(CLI::App& app, Subcommands& commands);
 void addStop(CLI::App& app, Subcommands& commands);
+void addPose(CLI::App& app, Subcommands& commands);
 
 }  // namespace tools
 }  // namespace velmora

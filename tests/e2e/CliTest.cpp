@@ -261,6 +261,51 @@ TEST(Cli, InterruptedMoveHoldsTheHand) {
     EXPECT_NE(hand.body().positions(0, 10), models::pose(TOVIN, models::PoseName::Close));
 }
 
+// A pose saved from the hand comes back by name; state --json goes back into move.
+TEST(Cli, SavedPosesAndStateJsonMoveTheHandBack) {
+    const std::string config = tempPath("config");
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const std::string channel = bus();
+    sim::SimulatedHand hand(sim::openSimChannel(channel), {});
+    const std::vector<std::string> on = {"--model", "tovin", "--channel", channel};
+    const auto with = [&](std::vector<std::string> args) {
+        args.insert(args.end(), on.begin(), on.end());
+        return args;
+    };
+    const ByteVector grip = {100, 110, 120, 130, 140, 150, 160, 170, 180, 190};
+    ASSERT_EQ(velmoraCommand(with({"move", "--positions", "100,110,120,130,140,150,160,170,180,190",
+                                   "--wait"}))
+                  .status,
+              0);
+    const Outcome saved = velmoraCommand(with({"pose", "save", "grip"}));
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_NE(saved.out.find("saved grip for tovin: J0=100"), std::string::npos) << saved.out;
+    const Outcome json = velmoraCommand(with({"state", "--json"}));
+    ASSERT_EQ(json.status, 0) << json.err;
+
+    ASSERT_EQ(velmoraCommand(with({"move", "open", "--wait"})).status, 0);
+    Outcome run = velmoraCommand(with({"move", "--pose", "grip", "--wait"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(hand.body().positions(0, 10), grip);
+
+    ASSERT_EQ(velmoraCommand(with({"move", "open", "--wait"})).status, 0);
+    std::istringstream in(json.out);
+    run = velmoraCommand(with({"move", "--from-json", "-", "--wait"}), in);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(hand.body().positions(0, 10), grip);
+
+    const Outcome list = velmoraCommand({"pose", "list", "--model", "tovin"});
+    EXPECT_EQ(list.out, "tovin: open close point grip\n") << list.err;
+    run = velmoraCommand(with({"move", "--pose", "wave"}));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("no pose 'wave' saved for tovin"), std::string::npos) << run.err;
+    std::istringstream other(R"({"model": "ravel", "positions": {"raw": [1, 2]}})");
+    run = velmoraCommand(with({"move", "--from-json", "-"}), other);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("positions of a ravel, not a tovin"), std::string::npos) << run.err;
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
 TEST(Cli, MonitorOffATerminalPrintsALinePerRefresh) {
     const Outcome run = velmoraCommand({"monitor", "--model", "marlo", "--sim", "--channel", bus(),
                                         "--rate", "50", "--count", "3"});
