@@ -306,6 +306,23 @@ TEST(Cli, SavedPosesAndStateJsonMoveTheHandBack) {
     ::unsetenv("XDG_CONFIG_HOME");
 }
 
+TEST(Cli, StateFollowPrintsCsvRowsWithRisingTimes) {
+    const Outcome run = velmoraCommand({"state", "--model", "marlo", "--sim", "--channel", bus(),
+                                        "--follow", "--csv", "--rate", "50", "--count", "5"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto rows = lines(run.out);
+    ASSERT_EQ(rows.size(), 6u) << run.out;
+    EXPECT_EQ(rows[0].rfind("time,J0,", 0), 0u) << rows[0];
+    const auto columns = std::count(rows[0].begin(), rows[0].end(), ',');
+    double last = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), columns) << rows[i];
+        const double time = std::stod(rows[i]);
+        EXPECT_GT(time, last) << rows[i];
+        last = time;
+    }
+}
+
 TEST(Cli, MonitorOffATerminalPrintsALinePerRefresh) {
     const Outcome run = velmoraCommand({"monitor", "--model", "marlo", "--sim", "--channel", bus(),
                                         "--rate", "50", "--count", "3"});
