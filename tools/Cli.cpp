@@ -49,6 +49,8 @@ int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
         err << "A subcommand is required\n";
         return kUsage;
     }
+    if (args[1] == "--man-pages" || args[1] == "--bash-completion")
+        return writeHelpFiles(app, args, out, err);
     if (args[1].empty() || args[1][0] != '-') {
         std::vector<std::string> names;
         for (const CLI::App* sub : app.get_subcommands({}))

@@ -21,5 +21,10 @@ void addInterfaces(CLI::App& app, Subcommands& commands);
 void addStop(CLI::App& app, Subcommands& commands);
 void addPose(CLI::App& app, Subcommands& commands);
 
+/// velmora --man-pages DIRECTORY (a page per subcommand) and --bash-completion, from the
+/// subcommands' own help.
+int writeHelpFiles(const CLI::App& app, const std::vector<std::string>& args, std::ostream& out,
+                   std::ostream& err);
+
 }  // namespace tools
 }  // namespace velmora

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
 #include <condition_variable>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -165,6 +167,33 @@ TEST(Cli, BareCommandPrintsTheHelp) {
     EXPECT_EQ(run.status, 2);
     for (const char* sub : {"move", "stop", "decode", "record"})
         EXPECT_NE(run.out.find(std::string("\n  ") + sub), std::string::npos) << run.out;
+}
+
+// The completion and the man pages come from the subcommands the command registers.
+TEST(Cli, CompletionAndManPagesNameEverySubcommand) {
+    const Outcome help = velmoraCommand({"--help"});
+    std::vector<std::string> names;
+    const std::regex entry("^  ([a-z]+) ");
+    for (const std::string& line : lines(help.out)) {
+        std::smatch m;
+        if (std::regex_search(line, m, entry))
+            names.push_back(m[1]);
+    }
+    ASSERT_GT(names.size(), 10u) << help.out;
+    const Outcome completion = velmoraCommand({"--bash-completion"});
+    ASSERT_EQ(completion.status, 0);
+    EXPECT_NE(completion.out.find("complete -o default -F _velmora velmora"), std::string::npos);
+    const std::string dir = tempPath("man");
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    ASSERT_EQ(velmoraCommand({"--man-pages", dir}).status, 0);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(std::regex_search(completion.out, std::regex("[\" ]" + name + "[ \"]")))
+            << name;
+        std::ifstream page(dir + "/velmora-" + name + ".1");
+        const std::string text((std::istreambuf_iterator<char>(page)), {});
+        EXPECT_EQ(text.rfind(".TH VELMORA-", 0), 0u) << name;
+        EXPECT_NE(text.find(".B velmora " + name), std::string::npos) << name;
+    }
 }
 
 TEST(Cli, InterfacesThatCannotCarryAHandSaySo) {
