@@ -64,7 +64,7 @@ expected_files() {
       echo "\./usr/include/velmora/[A-Za-z]+\.h|$lib/libvelmora_cpp_sdk\.so|$lib/pkgconfig/velmora\.pc|$lib/cmake/velmora/velmora(Config|ConfigVersion|Targets|Targets-[a-z]+)\.cmake|$doc" ;;
     libvelmora-sim-dev)
       echo "\./usr/include/velmora/sim/[A-Za-z]+\.h|$lib/libvelmora_sim\.a|$lib/cmake/velmora/velmora-sim-targets(-[a-z]+)?\.cmake|$doc" ;;
-    velmora-tools) echo "\./usr/bin/velmora|\./usr/share/man/man1/velmora\.1\.gz|$doc" ;;
+    velmora-tools) echo "\./usr/bin/velmora|\./usr/share/man/man1/velmora(-[a-z0-9]+)?\.1\.gz|\./usr/share/bash-completion/completions/velmora|$doc" ;;
     python3-velmora) echo "\./usr/lib/python3/dist-packages/.+|$doc" ;;
     *) echo "" ;;
   esac

@@ -31,8 +31,10 @@ for arg in "$@"; do
 done
 
 # The library needs only a compiler and CMake; the velmora command adds CLI11, JSON output
-# (state --json), the terminal of monitor and the web server of ui (found through pkg-config).
-packages=(g++ cmake make libcli11-dev nlohmann-json3-dev libncurses-dev libcpp-httplib-dev pkgconf)
+# (state --json), the terminal of monitor, the saved poses (TOML) and the web server of ui (found
+# through pkg-config).
+packages=(g++ cmake make libcli11-dev nlohmann-json3-dev libncurses-dev libtomlplusplus-dev
+  libcpp-httplib-dev pkgconf)
 
 if [ $python = 1 ]; then
   # The module (pybind11, NumPy), the pip route (scikit-build and its setuptools and wheel, a

@@ -24,6 +24,8 @@ namespace {
 
 constexpr char kVirtualPrefix[] = "virtual:";
 constexpr char kHex[] = "0123456789ABCDEF";
+// ARPHRD_CAN, the link type of /sys/class/net/NAME/type.
+constexpr int kCanLinkType = 280;
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9')
@@ -58,6 +60,11 @@ class SocketTap : public FrameTap {
         address.can_ifindex = ifr.ifr_ifindex;
         if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0)
             fail("cannot bind to " + interface);
+        // Kernel receive stamps, as candump takes them; without them the clock after the read
+        // stands in. The drop counter is as optional.
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+        ::setsockopt(fd_, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     }
     ~SocketTap() override { ::close(fd_); }
     SocketTap(const SocketTap&) = delete;
@@ -71,13 +78,22 @@ class SocketTap : public FrameTap {
         if (ready < 0)
             fail("cannot wait for frames on " + interface_);
         can_frame raw{};
-        const ssize_t n = ::read(fd_, &raw, sizeof raw);
+        iovec part{&raw, sizeof raw};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timeval)) + CMSG_SPACE(sizeof(__u32))];
+        msghdr message{};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd_, &message, 0);
         if (n < 0 && errno == EINTR)
             return std::nullopt;
         if (n != static_cast<ssize_t>(sizeof raw))
             fail("cannot read a frame from " + interface_);
         LoggedFrame frame;
-        stampNow(frame);
+        std::uint32_t dropped = 0;
+        takeAncillary(message, frame, dropped);
+        dropped_ = dropped;
         frame.interface = interface_;
         frame.extended = (raw.can_id & CAN_EFF_FLAG) != 0;
         frame.remote = (raw.can_id & CAN_RTR_FLAG) != 0;
@@ -97,6 +113,8 @@ class SocketTap : public FrameTap {
             fail("cannot send a frame on " + interface_);
     }
 
+    std::optional<std::uint32_t> dropped() const override { return dropped_; }
+
   private:
     [[noreturn]] void fail(const std::string& what) {
         throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -104,6 +122,7 @@ class SocketTap : public FrameTap {
 
     std::string interface_;
     int fd_ = -1;
+    std::uint32_t dropped_ = 0;
 };
 
 class VirtualTap : public FrameTap {
@@ -148,11 +167,31 @@ class VirtualTap : public FrameTap {
 
 }  // namespace
 
+void takeAncillary(const msghdr& message, LoggedFrame& frame, std::uint32_t& dropped) {
+    bool stamped = false;
+    for (const cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr;
+         c = CMSG_NXTHDR(const_cast<msghdr*>(&message), const_cast<cmsghdr*>(c))) {
+        if (c->cmsg_level != SOL_SOCKET)
+            continue;
+        if (c->cmsg_type == SCM_TIMESTAMP && c->cmsg_len >= CMSG_LEN(sizeof(timeval))) {
+            timeval stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            frame.seconds = static_cast<std::uint64_t>(stamp.tv_sec);
+            frame.microseconds = static_cast<std::uint32_t>(stamp.tv_usec);
+            stamped = true;
+        } else if (c->cmsg_type == SO_RXQ_OVFL && c->cmsg_len >= CMSG_LEN(sizeof(std::uint32_t))) {
+            std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
+        }
+    }
+    if (!stamped)
+        stampNow(frame);
+}
+
 bool isVirtualChannel(const std::string& channel) {
     return channel.compare(0, sizeof kVirtualPrefix - 1, kVirtualPrefix) == 0;
 }
 
-void requireInterfaceUp(const std::string& interface) {
+void requireInterfaceUp(const std::string& interface, const std::string& root) {
     if (interface.empty() || interface.size() >= IFNAMSIZ)
         throw std::runtime_error("'" + interface + "' is not a network interface name");
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -164,9 +203,22 @@ void requireInterfaceUp(const std::string& interface) {
     ::close(fd);
     if (result < 0)
         throw std::runtime_error("interface " + interface + " does not exist");
+    // The link type tells a CAN interface from lo or an Ethernet port; without the directory
+    // (an unusual mount) the socket calls say it later.
+    std::ifstream typeFile(root + "/" + interface + "/type");
+    int type = 0;
+    if (typeFile >> type && type != kCanLinkType)
+        throw std::runtime_error(interface + " is not a CAN interface");
     if (!(ifr.ifr_flags & IFF_UP))
-        throw std::runtime_error("interface " + interface + " is down (sudo ip link set " +
-                                 interface + " up)");
+        throw std::runtime_error("interface " + interface + " is down (" + upCommand(interface) +
+                                 ")");
+}
+
+std::string upCommand(const std::string& interface, int bitrate) {
+    // A virtual CAN interface has no bit rate to set; a real adapter needs one to come up.
+    const bool virtualCan = interface.rfind("vcan", 0) == 0 || interface.rfind("vxcan", 0) == 0;
+    return "sudo ip link set " + interface + " up" +
+           (virtualCan ? "" : " type can bitrate " + std::to_string(bitrate));
 }
 
 std::unique_ptr<FrameTap> openTap(const std::string& channel) {
@@ -242,6 +294,8 @@ std::optional<LoggedFrame> parseLogLine(const std::string& line, std::string& er
         frame.id = frame.id << 4 | static_cast<std::uint32_t>(v);
     }
     frame.extended = hash == 8;
+    if (frame.extended && (frame.id & CAN_ERR_FLAG))
+        return fail("error frame");
     if ((frame.extended && frame.id > CAN_EFF_MASK) || (!frame.extended && frame.id > CAN_SFF_MASK))
         return fail("identifier '" + text.substr(0, hash) + "' is out of range");
     std::string data = text.substr(hash + 1);

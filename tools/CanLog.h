@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/socket.h>
+
 namespace velmora {
 namespace tools {
 
@@ -46,7 +48,15 @@ class FrameTap {
     virtual std::optional<LoggedFrame> next(std::chrono::milliseconds timeout) = 0;
     /// Sends one frame (the interface name of `frame` is ignored).
     virtual void send(const LoggedFrame& frame) = 0;
+    /// Frames the kernel dropped for this tap since it opened (its receive queue was full);
+    /// empty where nobody counts them.
+    virtual std::optional<std::uint32_t> dropped() const { return std::nullopt; }
 };
+
+/// What the kernel's ancillary data of one received frame tells: the receive time stamp
+/// (SO_TIMESTAMP, as candump -L prints it) into `frame`, the wall clock now when there is
+/// none; the drop count (SO_RXQ_OVFL) into `dropped` when it is there.
+void takeAncillary(const ::msghdr& message, LoggedFrame& frame, std::uint32_t& dropped);
 
 /// Opens `channel`. Throws std::runtime_error with a sentence when the interface is missing or
 /// down.
@@ -55,9 +65,14 @@ std::unique_ptr<FrameTap> openTap(const std::string& channel);
 /// True for "virtual:..." channel names.
 bool isVirtualChannel(const std::string& channel);
 
-/// Throws std::runtime_error ("interface can9 does not exist", "interface can0 is down") unless
-/// the SocketCAN interface exists and is up.
-void requireInterfaceUp(const std::string& interface);
+/// Throws std::runtime_error ("interface can9 does not exist", "lo is not a CAN interface",
+/// "interface can0 is down (sudo ip link set can0 up type can bitrate 1000000)") unless the
+/// SocketCAN interface exists, is a CAN interface (its type under `root`) and is up.
+void requireInterfaceUp(const std::string& interface, const std::string& root = "/sys/class/net");
+
+/// The command that brings `interface` up: with a bit rate, unless it is a virtual CAN
+/// interface (vcan, vxcan).
+std::string upCommand(const std::string& interface, int bitrate = 1000000);
 
 }  // namespace tools
 }  // namespace velmora

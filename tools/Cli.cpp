@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 
 #include "Subcommands.h"
@@ -15,6 +16,11 @@ namespace tools {
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const std::atomic<bool>& stop) {
+    return runCli(args, std::cin, out, err, stop);
+}
+
+int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err, const std::atomic<bool>& stop) {
     CLI::App app{"velmora: drive, watch and simulate dexterous robot hands on a CAN bus",
                  "velmora"};
     app.require_subcommand(1);
@@ -27,6 +33,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     addInfo(app, commands);
     addState(app, commands);
     addMove(app, commands);
+    addStop(app, commands);
+    addPose(app, commands);
     addMonitor(app, commands);
     addRecord(app, commands);
     addDecode(app, commands);
@@ -36,6 +44,23 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     addUi(app, commands);
 
     const bridge::BridgeCommand bridgeCommand(app);
+
+    if (args.size() <= 1) {
+        out << app.help();
+        err << "A subcommand is required\n";
+        return kUsage;
+    }
+    if (args[1] == "--man-pages" || args[1] == "--bash-completion")
+        return writeHelpFiles(app, args, out, err);
+    if (args[1].empty() || args[1][0] != '-') {
+        std::vector<std::string> names;
+        for (const CLI::App* sub : app.get_subcommands({}))
+            names.push_back(sub->get_name());
+        if (std::find(names.begin(), names.end(), args[1]) == names.end()) {
+            err << "velmora: " << unknownCommand(args[1], names) << "\n";
+            return kUsage;
+        }
+    }
 
     std::vector<std::string> reversed(args.rbegin(), args.rend() - (args.empty() ? 0 : 1));
     try {
@@ -55,7 +80,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kUsage;
     }
 
-    Io io{out, err, stop, &out == &std::cout && ::isatty(STDOUT_FILENO)};
+    Io io{out, err, stop, &out == &std::cout && ::isatty(STDOUT_FILENO), &in};
     installMessageSink(err);
     int status = kUsage;
     if (bridgeCommand.chosen()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ namespace tools {
 /// SIGTERM). Returns the exit status.
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const std::atomic<bool>& stop);
+/// The same, with `in` as what `-` reads.
+int runCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err, const std::atomic<bool>& stop);
 
 }  // namespace tools
 }  // namespace velmora

@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -54,6 +56,11 @@ std::string suggestion(const HandIdentity& id, std::uint32_t side) {
 }
 
 void checkChannel(const std::string& channel) {
+    std::error_code noSuch;
+    if (!factory::HandFactory::containsIgnoreCase(channel, "can") && !channel.empty() &&
+        channel.find('/') == std::string::npos &&
+        std::filesystem::exists("/sys/class/net/" + channel, noSuch))
+        throw UsageError(channel + " is not a CAN interface");
     if (!factory::HandFactory::containsIgnoreCase(channel, "can"))
         throw UsageError("channel '" + channel +
                          "' cannot carry a hand: its name must contain \"can\" (can0, vcan0, "
@@ -169,13 +176,20 @@ HandOptions resolveHand(const HandOptions& options) {
 }
 
 void checkIdentity(const HandOptions& options, const std::string& channel) {
-    if (options.force || options.identified)
+    if (options.identified || (options.force && !options.requireAnswer))
         return;
     const VELMORA model = parseModel(options.model);
     const std::uint32_t side = parseSide(options.side);
     const auto id =
         identify(channel, side, std::chrono::milliseconds(options.timeoutMs), options.bitrate);
-    if (!id)
+    if (!id) {
+        if (options.requireAnswer)
+            throw NoAnswerError("no hand answered on " + channel + " as " + models::sideName(side) +
+                                " (" + hexId(side) + ") within " +
+                                std::to_string(options.timeoutMs) + " ms; nothing sent");
+        return;
+    }
+    if (options.force)
         return;
     const std::string why = contradiction(*id, model, side);
     if (!why.empty())
@@ -229,6 +243,22 @@ std::optional<std::chrono::nanoseconds> HandSession::waitForFirstReply(
     return std::nullopt;
 }
 
+ByteVector holdHand(HandSession& session) {
+    hand::IHand& hand = session.hand();
+    const ByteVector now = hand.readState(session.timeout());
+    hand.setJointPositions(now);
+    return hand.readState(session.timeout());
+}
+
+void holdOnInterrupt(const char* command, HandSession& session, Io& io) {
+    io.err << "velmora " << command << ": interrupted; holding the hand at its positions\n";
+    try {
+        holdHand(session);
+    } catch (const std::exception& e) {
+        io.err << "velmora " << command << ": could not hold the hand: " << e.what() << "\n";
+    }
+}
+
 std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values) {
     std::vector<Labelled> out;
     const models::ModelInfo& m = models::info(model);
@@ -265,6 +295,53 @@ void installMessageSink(std::ostream& err) {
         std::lock_guard<std::mutex> lock(*mutex);
         err << text << std::endl;
     });
+}
+
+std::uint32_t parseCanId(const std::string& text) {
+    constexpr unsigned long kLargestId = 0x1FFFFFFF;
+    std::size_t used = 0;
+    unsigned long id = 0;
+    try {
+        id = std::stoul(text, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || text[0] == '-' || id > kLargestId)
+        throw UsageError("--id '" + text + "' is not a CAN identifier (0x27, 40, 0x7F7)");
+    return static_cast<std::uint32_t>(id);
+}
+
+std::string unknownCommand(const std::string& typed, const std::vector<std::string>& names) {
+    // Edit distance: a letter left out, added, changed or two swapped count one each.
+    const auto distance = [](const std::string& a, const std::string& b) {
+        std::vector<std::vector<std::size_t>> d(a.size() + 1,
+                                                std::vector<std::size_t>(b.size() + 1));
+        for (std::size_t i = 0; i <= a.size(); ++i)
+            d[i][0] = i;
+        for (std::size_t j = 0; j <= b.size(); ++j)
+            d[0][j] = j;
+        for (std::size_t i = 1; i <= a.size(); ++i) {
+            for (std::size_t j = 1; j <= b.size(); ++j) {
+                d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                    d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+                if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                    d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+        return d[a.size()][b.size()];
+    };
+    std::string best;
+    std::size_t bestDistance = 3;  // further than two edits is no longer a typing slip
+    for (const std::string& name : names) {
+        const std::size_t d = distance(typed, name);
+        if (d < bestDistance) {
+            best = name;
+            bestDistance = d;
+        }
+    }
+    return "unknown command '" + typed + "'" +
+           (best.empty() ? ": velmora --help lists the subcommands"
+                         : ": did you mean '" + best + "'?");
 }
 
 int guarded(const char* command, Io& io, const std::function<int()>& body) {

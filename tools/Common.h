@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <stdexcept>
@@ -28,8 +29,9 @@ namespace tools {
 /// Exit statuses of the command.
 enum Exit : int {
     kSuccess = 0,
-    kHandFailed = 1,  ///< no answer, interface missing or down
-    kUsage = 2,       ///< bad arguments
+    kHandFailed = 1,     ///< no answer, interface missing or down
+    kUsage = 2,          ///< bad arguments
+    kInterrupted = 130,  ///< Ctrl-C (SIGINT) ended a command that would have gone on
 };
 
 /// Bad arguments found after parsing: the command says `what` and exits with kUsage.
@@ -43,6 +45,8 @@ struct Io {
     const std::atomic<bool>& stop;
     /// True when `out` is the process's standard output and that is a terminal.
     bool terminal;
+    /// What `-` reads.
+    std::istream* in = &std::cin;
 };
 
 /// Runs a parsed subcommand; returns its exit status.
@@ -73,6 +77,8 @@ struct HandOptions {
     bool sideGiven = false;
     /// The hand already said it is this model and side (--model auto found it).
     bool identified = false;
+    /// The session refuses to open (and so sends nothing) unless the hand answers first.
+    bool requireAnswer = false;
 };
 
 /// A hand whose report contradicts the model or side the caller named.
@@ -87,6 +93,11 @@ HandOptions resolveHand(const HandOptions& options);
 /// when its report contradicts the options' model or side. A hand that does not answer is left
 /// to the subcommand.
 void checkIdentity(const HandOptions& options, const std::string& channel);
+
+/// Nothing answered on the hand's identifier: nothing was sent to it.
+struct NoAnswerError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 /// Adds the common options to a subcommand; --model is required when `modelRequired`.
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired = true);
@@ -131,6 +142,14 @@ class HandSession {
     std::unique_ptr<hand::IHand> hand_;
 };
 
+/// Commands the hand to the positions it reports now, then reads them again: the positions it
+/// holds. Throws HandTimeoutException when it does not answer.
+ByteVector holdHand(HandSession& session);
+
+/// After Ctrl-C: holds the hand and says so on `io.err` ("velmora move: interrupted; holding the
+/// hand at its positions"); a hand that no longer answers is reported, not thrown.
+void holdOnInterrupt(const char* command, HandSession& session, Io& io);
+
 /// The channel a session opens: with --sim, a virtual bus named after --channel.
 std::string sessionChannel(const HandOptions& options);
 
@@ -148,6 +167,12 @@ std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values);
 /// Sends the library's warnings and errors to `err` and drops its information lines, until
 /// resetMessageSink().
 void installMessageSink(std::ostream& err);
+
+/// A CAN identifier as typed: 0x27, 40, 0x7F7; throws UsageError for anything else.
+std::uint32_t parseCanId(const std::string& text);
+
+/// "unknown command 'moev': did you mean 'move'?": the nearest of `names` within two edits.
+std::string unknownCommand(const std::string& typed, const std::vector<std::string>& names);
 
 /// Runs `body`, turning the library's and the channel's failures into a message and an exit
 /// status.

@@ -147,8 +147,12 @@ int runInfo(const HandOptions& given, bool json, Io& caller) {
                << " ms after opening\n"
                << std::defaultfloat;
     } else {
-        io.out << "answered:    no: hand 0x" << std::hex << side << std::dec
-               << " did not answer within " << session.timeout().count() << " ms\n";
+        std::ostringstream line;
+        line << "answered:    no: hand 0x" << std::hex << side << std::dec
+             << " did not answer within " << session.timeout().count() << " ms\n";
+        io.out << line.str();
+        // With --json or a pipe, standard output may go where nobody reads it.
+        io.err << "velmora info: answered: " << line.str().substr(line.str().find("no: "));
     }
     if (!version.empty()) {
         io.out << "version:" << indent(version) << "\n";

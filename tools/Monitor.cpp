@@ -200,7 +200,9 @@ int runMonitor(const MonitorOptions& options, Io& io) {
         throw UsageError("--rate must be more than 0 and at most 1000");
     if (options.count < 0)
         throw UsageError("--count must be 0 or more");
-    HandSession session(options.hand);
+    HandOptions handOptions = options.hand;
+    handOptions.requireAnswer = true;
+    HandSession session(handOptions);
     session.waitForFirstReply(session.timeout(), io.stop);
     Reader reader(session);
     const auto period = std::chrono::duration_cast<Clock::duration>(
@@ -230,6 +232,10 @@ int runMonitor(const MonitorOptions& options, Io& io) {
         }
         if (screen && getch() == 'q')
             return kSuccess;
+    }
+    if (io.stop) {
+        screen.reset();  // the message goes below the restored terminal, not into the view
+        holdOnInterrupt("monitor", session, io);
     }
     return kSuccess;
 }

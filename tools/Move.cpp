@@ -1,11 +1,14 @@
 // velmora move: command the joints, optionally follow them until they settle.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <fstream>
 #include <iomanip>
 #include <mutex>
 #include <thread>
 
+#include "Pose.h"
 #include "Subcommands.h"
 #include "velmora/HandException.h"
 #include "velmora/MessageSink.h"
@@ -24,6 +27,8 @@ struct MoveOptions {
     std::vector<int> positions;
     std::vector<double> radians;
     std::string pose;
+    std::string saved;
+    std::string fromJson;
     bool wait = false;
     double waitSeconds = 10;
 };
@@ -112,14 +117,48 @@ int waitForSettle(HandSession& session, const std::optional<ByteVector>& target,
     }
     if (io.terminal)
         io.out << "\n";
-    return kHandFailed;
+    holdOnInterrupt("move", session, io);
+    return kInterrupted;
+}
+
+// The positions of `velmora state --json` (one per slot, "raw"), from a file or `-`.
+ByteVector positionsFromJson(const std::string& source, VELMORA model, Io& io) {
+    std::ifstream file;
+    if (source != "-") {
+        file.open(source);
+        if (!file)
+            throw std::runtime_error("cannot read " + source);
+    }
+    std::istream& in = source == "-" ? *io.in : file;
+    const nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object())
+        throw UsageError(source + " is not the JSON of velmora state --json");
+    if (doc.contains("model") && doc["model"].is_string() &&
+        doc["model"].get<std::string>() != models::modelName(model))
+        throw UsageError(source + " holds the positions of a " + doc["model"].get<std::string>() +
+                         ", not a " + models::modelName(model));
+    const nlohmann::json* raw = nullptr;
+    if (doc.contains("positions") && doc["positions"].is_object() &&
+        doc["positions"].contains("raw"))
+        raw = &doc["positions"]["raw"];
+    if (!raw || !raw->is_array())
+        throw UsageError(source + " has no positions (positions.raw)");
+    ByteVector out;
+    for (const auto& v : *raw) {
+        if (!v.is_number_integer() || v.get<int>() < 0 || v.get<int>() > 255)
+            throw UsageError(source + ": positions must be 0 to 255");
+        out.push_back(static_cast<std::uint8_t>(v.get<int>()));
+    }
+    return out;
 }
 
 int runMove(const MoveOptions& options, Io& io) {
-    const int given = !options.positions.empty() + !options.radians.empty() + !options.pose.empty();
+    const int given = !options.positions.empty() + !options.radians.empty() +
+                      !options.pose.empty() + !options.saved.empty() + !options.fromJson.empty();
     if (given != 1)
         throw UsageError(
-            "give exactly one of --positions, --radians or a pose (open, close, point)");
+            "give exactly one of --positions, --radians or a pose (open, close, "
+            "point), --pose NAME or --from-json");
     if (options.waitSeconds <= 0)
         throw UsageError("--wait-timeout must be more than 0");
     for (int v : options.positions) {
@@ -131,9 +170,10 @@ int runMove(const MoveOptions& options, Io& io) {
             throw UsageError("--radians values must be finite numbers");
     }
 
-    // --model auto: the hand on the bus says which model it is, before anything is counted.
-    const HandOptions hand = resolveHand(options.hand);
-    const VELMORA model = parseModel(hand.model);
+    // --model auto names the model before the values can be checked against it.
+    HandOptions handOptions = resolveHand(options.hand);
+    handOptions.requireAnswer = true;
+    const VELMORA model = parseModel(handOptions.model);
     const models::ModelInfo& info = models::info(model);
     if (!options.radians.empty() && !info.hasAngleTables())
         throw UsageError(std::string(info.name) +
@@ -143,7 +183,7 @@ int runMove(const MoveOptions& options, Io& io) {
     const auto positions =
         models::perSlot(model, ByteVector(options.positions.begin(), options.positions.end()));
 
-    HandSession session(hand);
+    HandSession session(handOptions);
     std::optional<ByteVector> target;
     std::vector<std::string> refused;
     if (!options.radians.empty()) {
@@ -152,6 +192,13 @@ int runMove(const MoveOptions& options, Io& io) {
         });
     } else if (!options.pose.empty()) {
         target = models::pose(model, *models::poseFromName(options.pose));
+    } else if (!options.saved.empty()) {
+        target = savedPose(model, options.saved);
+        if (!target)
+            throw UsageError("no pose '" + options.saved + "' saved for " + info.name + " in " +
+                             posesPath() + " (velmora pose list)");
+    } else if (!options.fromJson.empty()) {
+        target = positionsFromJson(options.fromJson, model, io);
     } else {
         // A count that fits neither goes to the hand object as it is, which refuses it.
         target =
@@ -192,6 +239,9 @@ void addMove(CLI::App& app, Subcommands& commands) {
         ->add_option("--radians,-r", options->radians,
                      "Angles in radians, one per joint or one per slot")
         ->delimiter(',');
+    command->add_option("--pose", options->saved, "A pose saved with velmora pose save NAME");
+    command->add_option("--from-json", options->fromJson,
+                        "Positions from velmora state --json: a file, or - for standard input");
     command->add_flag("--wait,-w", options->wait,
                       "Follow the joints until they settle, with a progress line");
     command

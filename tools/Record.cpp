@@ -1,6 +1,7 @@
 // velmora record: every frame on the interface, in can-utils' log format.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -21,6 +22,7 @@ struct RecordOptions {
     std::string output;
     long long count = 0;
     double seconds = 0;
+    std::vector<std::string> ids;
 };
 
 int runRecord(const RecordOptions& options, Io& io) {
@@ -28,6 +30,9 @@ int runRecord(const RecordOptions& options, Io& io) {
         throw UsageError("--count must be 0 or more");
     if (options.seconds < 0 || !(options.seconds == options.seconds))
         throw UsageError("--seconds must be 0 or more");
+    std::vector<std::uint32_t> wanted;
+    for (const std::string& id : options.ids)
+        wanted.push_back(parseCanId(id));
     std::unique_ptr<FrameTap> tap = openTap(options.channel);
     std::ofstream file;
     if (!options.output.empty()) {
@@ -60,7 +65,8 @@ int runRecord(const RecordOptions& options, Io& io) {
                             std::chrono::duration_cast<std::chrono::milliseconds>(end - now) + 1ms);
         wait = std::min<std::chrono::milliseconds>(wait, 100ms);
         const std::optional<LoggedFrame> frame = tap->next(wait);
-        if (!frame)
+        if (!frame ||
+            (!wanted.empty() && std::find(wanted.begin(), wanted.end(), frame->id) == wanted.end()))
             continue;
         log << formatLogLine(*frame) << '\n';
         if (options.output.empty())
@@ -72,6 +78,8 @@ int runRecord(const RecordOptions& options, Io& io) {
     if (!log)
         throw std::runtime_error("writing the log failed");
     io.err << "recorded " << total << " frames" << std::endl;
+    if (const auto dropped = tap->dropped())
+        io.err << "dropped by the kernel: " << *dropped << " frames" << std::endl;
     return kSuccess;
 }
 
@@ -89,6 +97,8 @@ void addRecord(CLI::App& app, Subcommands& commands) {
     auto* count = command->add_option("--count,-n", options->count, "Stop after this many frames");
     command->add_option("--seconds", options->seconds, "Stop after this many seconds")
         ->excludes(count);
+    command->add_option("--id", options->ids, "Record only frames of these identifiers (0x27,0x28)")
+        ->delimiter(',');
     commands.add(command, [options](Io& io) {
         return guarded("record", io, [&] { return runRecord(*options, io); });
     });

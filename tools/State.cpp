@@ -2,8 +2,10 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <iomanip>
 #include <sstream>
+#include <thread>
 
 #include "Subcommands.h"
 #include "velmora/HandException.h"
@@ -80,8 +82,64 @@ void addValues(VELMORA model, const ByteVector& values, Row& row, nlohmann::json
     }
 }
 
-int runState(const HandOptions& options, bool json, Io& io) {
+struct FollowOptions {
+    bool follow = false;
+    bool csv = false;
+    double rate = 10;
+    long long count = 0;
+};
+
+// One line per reading of the positions, stamped with the wall clock as candump stamps frames;
+// each read blocks until the hand answers it.
+int follow(HandSession& session, const FollowOptions& options, Io& io) {
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1.0 / options.rate));
+    auto next = Clock::now();
+    bool header = false;
+    for (long long n = 0; !io.stop && (options.count == 0 || n < options.count); ++n) {
+        const ByteVector positions = session.hand().readState(session.timeout());
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%lld.%06lld", static_cast<long long>(us / 1000000),
+                      static_cast<long long>(us % 1000000));
+        const std::vector<Labelled> values = meaningful(session.model(), positions);
+        if (options.csv && !header) {
+            io.out << "time";
+            for (const Labelled& v : values)
+                io.out << "," << v.label;
+            io.out << "\n";
+            header = true;
+        }
+        io.out << stamp;
+        for (const Labelled& v : values) {
+            if (options.csv)
+                io.out << "," << v.value;
+            else
+                io.out << " " << v.label << "=" << v.value;
+        }
+        io.out << std::endl;  // a reader of a pipe sees each reading as it comes
+        next += period;
+        while (!io.stop && Clock::now() < next)
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(20)));
+    }
+    return kSuccess;
+}
+
+int runState(const HandOptions& options, bool json, const FollowOptions& following, Io& io) {
+    if (following.follow && (!(following.rate > 0) || following.rate > 1000))
+        throw UsageError("--rate must be more than 0 and at most 1000");
+    if (following.count < 0)
+        throw UsageError("--count must be 0 or more");
+    if ((following.csv || following.count) && !following.follow)
+        throw UsageError("--csv and --count go with --follow");
+    if (following.follow && json)
+        throw UsageError("--follow prints lines or --csv, not --json");
     HandSession session(options);
+    if (following.follow)
+        return follow(session, following, io);
     hand::IHand& hand = session.hand();
     const VELMORA model = session.model();
     const models::ModelInfo& info = models::info(model);
@@ -180,12 +238,20 @@ int runState(const HandOptions& options, bool json, Io& io) {
 void addState(CLI::App& app, Subcommands& commands) {
     auto options = std::make_shared<HandOptions>();
     auto json = std::make_shared<bool>(false);
+    auto following = std::make_shared<FollowOptions>();
     CLI::App* command = app.add_subcommand(
         "state", "One fresh reading of every state the hand has, as a table or JSON");
     addHandOptions(command, *options);
     command->add_flag("--json", *json, "Print one JSON object instead of the table");
-    commands.add(command, [options, json](Io& io) {
-        return guarded("state", io, [&] { return runState(*options, *json, io); });
+    command->add_flag("--follow,-f", following->follow,
+                      "Read the positions again and again, one line per reading with its time");
+    command->add_option("--rate", following->rate, "Readings per second with --follow")
+        ->capture_default_str();
+    command->add_flag("--csv", following->csv, "With --follow: comma-separated, a header first");
+    command->add_option("--count,-n", following->count,
+                        "With --follow: stop after this many readings (0: never)");
+    commands.add(command, [options, json, following](Io& io) {
+        return guarded("state", io, [&] { return runState(*options, *json, *following, io); });
     });
 }
 

@@ -19,6 +19,13 @@ void addReplay(CLI::App& app, Subcommands& commands);
 void addScan(CLI::App& app, Subcommands& commands);
 void addInterfaces(CLI::App& app, Subcommands& commands);
 void addUi(CLI::App& app, Subcommands& commands);
+void addStop(CLI::App& app, Subcommands& commands);
+void addPose(CLI::App& app, Subcommands& commands);
+
+/// velmora --man-pages DIRECTORY (a page per subcommand) and --bash-completion, from the
+/// subcommands' own help.
+int writeHelpFiles(const CLI::App& app, const std::vector<std::string>& args, std::ostream& out,
+                   std::ostream& err);
 
 }  // namespace tools
 }  // namespace velmora

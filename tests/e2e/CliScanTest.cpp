@@ -149,6 +149,29 @@ TEST(CliScan, MismatchExitsOneBeforeAnyCommandLeaves) {
     })) << "--force sends the command";
 }
 
+// What sends to a hand asks first whether one is there, even with --force.
+TEST(CliScan, NoHandExitsOneAndSendsNoCommand) {
+    const std::string channel = bus();
+    HandPeer wire(channel.substr(8), RIGHT);
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"move", "close"},
+          {"move", "--positions", "1,2,3,4,5,6,7,8,9,10", "--force"},
+          {"monitor", "--count", "3"},
+          {"stop"},
+          {"stop", "--force"}}) {
+        args.insert(args.end(), {"--model", "tovin", "--channel", channel, "--timeout", "100"});
+        const Outcome run = velmoraCommand(args);
+        EXPECT_EQ(run.status, 1) << args[0] << run.err;
+        EXPECT_NE(run.err.find("velmora " + args[0] + ": no hand answered on " + channel +
+                               " as right (0x27) within 100 ms; nothing sent"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.out.find("sent"), std::string::npos) << run.out;
+    }
+    for (const ByteVector& frame : wire.drain())
+        EXPECT_TRUE(isVersionCode(frame.at(0))) << "code " << int(frame.at(0));
+}
+
 TEST(CliScan, InterfacesComeFromTheKernelsDirectory) {
     namespace fs = std::filesystem;
     const fs::path root = fs::path(::testing::TempDir()) / ("velmora-net-" + uniqueBusName());

@@ -2,8 +2,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+#include <condition_variable>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -34,6 +40,14 @@ Outcome velmoraCommand(std::vector<std::string> args, const std::atomic<bool>* s
     args.insert(args.begin(), "velmora");
     std::ostringstream out, err;
     const int status = tools::runCli(args, out, err, stop ? *stop : never);
+    return {status, out.str(), err.str()};
+}
+
+Outcome velmoraCommand(std::vector<std::string> args, std::istream& in) {
+    static const std::atomic<bool> never{false};
+    args.insert(args.begin(), "velmora");
+    std::ostringstream out, err;
+    const int status = tools::runCli(args, in, out, err, never);
     return {status, out.str(), err.str()};
 }
 
@@ -71,7 +85,11 @@ TEST(Cli, UsageErrorsExitTwoWithASentence) {
         {{"info"}, "--model is required"},
         {{"info", "--model", "octopus"}, "unknown model 'octopus'"},
         {{"state", "--model", "tovin", "--side", "middle"}, "unknown side 'middle'"},
-        {{"state", "--model", "tovin", "--channel", "eth0"}, "name must contain \"can\""},
+        {{"state", "--model", "tovin", "--channel", "nosuch0"}, "name must contain \"can\""},
+        {{"state", "--model", "tovin", "--channel", "lo"}, "lo is not a CAN interface"},
+        {{"moev", "--model", "tovin"}, "unknown command 'moev': did you mean 'move'?"},
+        {{"recrod"}, "did you mean 'record'?"},
+        {{"sotp"}, "did you mean 'stop'?"},
         {{"record", "--channel", "virtual:can-x", "--seconds", "-1"},
          "--seconds must be 0 or more"},
         {{"record", "--channel", "virtual:can-x", "--count", "-3"}, "--count must be 0 or more"},
@@ -146,6 +164,54 @@ TEST(Cli, InfoOfASilentHandSaysSoAndExitsOne) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("did not answer within 150 ms"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("0 frames received"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("velmora info: answered: no: hand 0x27 did not answer within 150 ms"),
+              std::string::npos)
+        << run.err;
+}
+
+TEST(Cli, BareCommandPrintsTheHelp) {
+    const Outcome run = velmoraCommand({});
+    EXPECT_EQ(run.status, 2);
+    for (const char* sub : {"move", "stop", "decode", "record"})
+        EXPECT_NE(run.out.find(std::string("\n  ") + sub), std::string::npos) << run.out;
+}
+
+// The completion and the man pages come from the subcommands the command registers.
+TEST(Cli, CompletionAndManPagesNameEverySubcommand) {
+    const Outcome help = velmoraCommand({"--help"});
+    std::vector<std::string> names;
+    const std::regex entry("^  ([a-z]+) ");
+    for (const std::string& line : lines(help.out)) {
+        std::smatch m;
+        if (std::regex_search(line, m, entry))
+            names.push_back(m[1]);
+    }
+    ASSERT_GT(names.size(), 10u) << help.out;
+    const Outcome completion = velmoraCommand({"--bash-completion"});
+    ASSERT_EQ(completion.status, 0);
+    EXPECT_NE(completion.out.find("complete -o default -F _velmora velmora"), std::string::npos);
+    const std::string dir = tempPath("man");
+    ASSERT_TRUE(::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST);
+    ASSERT_EQ(velmoraCommand({"--man-pages", dir}).status, 0);
+    for (const std::string& name : names) {
+        EXPECT_TRUE(std::regex_search(completion.out, std::regex("[\" ]" + name + "[ \"]")))
+            << name;
+        std::ifstream page(dir + "/velmora-" + name + ".1");
+        const std::string text((std::istreambuf_iterator<char>(page)), {});
+        EXPECT_EQ(text.rfind(".TH VELMORA-", 0), 0u) << name;
+        EXPECT_NE(text.find(".B velmora " + name), std::string::npos) << name;
+    }
+}
+
+TEST(Cli, InterfacesThatCannotCarryAHandSaySo) {
+    // Only where the machine has a loopback interface, as nearly every Linux does.
+    if (!std::ifstream("/sys/class/net/lo/type"))
+        GTEST_SKIP() << "no /sys/class/net/lo";
+    const Outcome run = velmoraCommand({"record", "--channel", "lo", "--count", "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("lo is not a CAN interface"), std::string::npos) << run.err;
+    EXPECT_EQ(tools::upCommand("can0"), "sudo ip link set can0 up type can bitrate 1000000");
+    EXPECT_EQ(tools::upCommand("vcan0"), "sudo ip link set vcan0 up");
 }
 
 TEST(Cli, StateAsJsonShowsTheMeaningfulSlotsOnly) {
@@ -198,7 +264,99 @@ TEST(Cli, MoveWaitsUntilTheJointsSettle) {
     run = velmoraCommand(
         {"move", "--model", "tovin", "--channel", channel, "open", "--wait", "--timeout", "100"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("No fresh reply"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("no hand answered"), std::string::npos) << run.err;
+}
+
+// Ctrl-C before the joints settle: the hand is held where it stands, not left running to its
+// target.
+TEST(Cli, InterruptedMoveHoldsTheHand) {
+    const std::string channel = bus();
+    sim::SimulatedHand hand(sim::openSimChannel(channel), {});
+    HandPeer wire(channel.substr(8), RIGHT);
+    const std::atomic<bool> interrupted{true};
+    const Outcome run = velmoraCommand(
+        {"move", "--model", "tovin", "--channel", channel, "close", "--wait"}, &interrupted);
+    EXPECT_EQ(run.status, 130);
+    EXPECT_NE(run.err.find("velmora move: interrupted; holding the hand at its positions"),
+              std::string::npos)
+        << run.err;
+    Frames writes;
+    for (const ByteVector& f : wire.drain()) {
+        if (f.size() > 1 && f[0] == protocol::codeOf(TOVIN, protocol::Quantity::Positions))
+            writes.push_back(f);
+    }
+    ASSERT_GE(writes.size(), 2u) << "the move, then the hold";
+    EXPECT_NE(writes.back(), writes.front());
+    EXPECT_TRUE(eventually(
+        [&] {
+            const ByteVector first = hand.body().positions(0, 10);
+            std::this_thread::sleep_for(200ms);
+            return hand.body().positions(0, 10) == first;
+        },
+        10000ms));
+    EXPECT_NE(hand.body().positions(0, 10), models::pose(TOVIN, models::PoseName::Close));
+}
+
+// A pose saved from the hand comes back by name; state --json goes back into move.
+TEST(Cli, SavedPosesAndStateJsonMoveTheHandBack) {
+    const std::string config = tempPath("config");
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const std::string channel = bus();
+    sim::SimulatedHand hand(sim::openSimChannel(channel), {});
+    const std::vector<std::string> on = {"--model", "tovin", "--channel", channel};
+    const auto with = [&](std::vector<std::string> args) {
+        args.insert(args.end(), on.begin(), on.end());
+        return args;
+    };
+    const ByteVector grip = {100, 110, 120, 130, 140, 150, 160, 170, 180, 190};
+    ASSERT_EQ(velmoraCommand(with({"move", "--positions", "100,110,120,130,140,150,160,170,180,190",
+                                   "--wait"}))
+                  .status,
+              0);
+    const Outcome saved = velmoraCommand(with({"pose", "save", "grip"}));
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_NE(saved.out.find("saved grip for tovin: J0=100"), std::string::npos) << saved.out;
+    const Outcome json = velmoraCommand(with({"state", "--json"}));
+    ASSERT_EQ(json.status, 0) << json.err;
+
+    ASSERT_EQ(velmoraCommand(with({"move", "open", "--wait"})).status, 0);
+    Outcome run = velmoraCommand(with({"move", "--pose", "grip", "--wait"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(hand.body().positions(0, 10), grip);
+
+    ASSERT_EQ(velmoraCommand(with({"move", "open", "--wait"})).status, 0);
+    std::istringstream in(json.out);
+    run = velmoraCommand(with({"move", "--from-json", "-", "--wait"}), in);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(hand.body().positions(0, 10), grip);
+
+    const Outcome list = velmoraCommand({"pose", "list", "--model", "tovin"});
+    EXPECT_EQ(list.out, "tovin: open close point grip\n") << list.err;
+    run = velmoraCommand(with({"move", "--pose", "wave"}));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("no pose 'wave' saved for tovin"), std::string::npos) << run.err;
+    std::istringstream other(R"({"model": "ravel", "positions": {"raw": [1, 2]}})");
+    run = velmoraCommand(with({"move", "--from-json", "-"}), other);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("positions of a ravel, not a tovin"), std::string::npos) << run.err;
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(Cli, StateFollowPrintsCsvRowsWithRisingTimes) {
+    const Outcome run = velmoraCommand({"state", "--model", "marlo", "--sim", "--channel", bus(),
+                                        "--follow", "--csv", "--rate", "50", "--count", "5"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto rows = lines(run.out);
+    ASSERT_EQ(rows.size(), 6u) << run.out;
+    EXPECT_EQ(rows[0].rfind("time,J0,", 0), 0u) << rows[0];
+    const auto columns = std::count(rows[0].begin(), rows[0].end(), ',');
+    double last = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), columns) << rows[i];
+        const double time = std::stod(rows[i]);
+        EXPECT_GT(time, last) << rows[i];
+        last = time;
+    }
 }
 
 TEST(Cli, MonitorOffATerminalPrintsALinePerRefresh) {
@@ -309,6 +467,164 @@ TEST(Cli, DecodeTellsRequestsWritesAndRepliesApart) {
     const Outcome bad = velmoraCommand({"decode", log, "--model", "tovin"});
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find(":2: does not begin with a time stamp"), std::string::npos) << bad.err;
+}
+
+// Two hands and a stranger on one bus, with lines a classic-CAN decoder cannot take.
+TEST(Cli, DecodeFiltersAndCountsWhatItCannotTake) {
+    const std::string log =
+        "(1733760000.000000) can0 027#01\n"
+        "(1733760000.000100) can0 028#01\n"
+        "(1733760000.000200) can0 7F7#01FF00FF00FF00\n"
+        "(1733760000.000300) can0 028##1010203040506070809\n"
+        "(1733760000.000400) can0 20000080#0000000000000000\n"
+        "(1733760000.000500) can0 027#01FF0\n"
+        "(1733760000.000600) can0 028#0180808080808080\n";
+    struct Case {
+        std::vector<std::string> filter;
+        std::vector<std::string> shown;  // identifiers of the frame lines, in order
+        std::string raw;                 // in the output when not empty
+    };
+    const Case cases[] = {
+        {{},
+         {"027", "028", "7F7", "028"},
+         "7F7#01FF00FF00FF00     raw     not a hand's identifier"},
+        {{"--side", "left"}, {"028", "028"}, ""},
+        {{"--id", "0x27,0x7F7"}, {"027", "7F7"}, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"decode", "-", "--model", "tovin"};
+        args.insert(args.end(), c.filter.begin(), c.filter.end());
+        std::istringstream in(log);
+        const Outcome run = velmoraCommand(args, in);
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> shown;
+        for (const std::string& line : lines(run.out)) {
+            std::smatch m;
+            if (std::regex_search(line, m, std::regex("^ *[0-9.]+  ([0-9A-F]+)#")))
+                shown.push_back(m[1]);
+        }
+        EXPECT_EQ(shown, c.shown) << run.out;
+        EXPECT_NE(run.out.find("3 lines not taken"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("(line 4, CAN FD frames are not supported): "), std::string::npos)
+            << run.out;
+        EXPECT_NE(run.out.find("(line 5, error frame): "), std::string::npos) << run.out;
+        if (!c.raw.empty()) {
+            EXPECT_NE(run.out.find(c.raw), std::string::npos) << run.out;
+        }
+    }
+
+    const Outcome folder = velmoraCommand({"decode", ::testing::TempDir(), "--model", "tovin"});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("is not a regular file"), std::string::npos) << folder.err;
+    const Outcome badId = velmoraCommand({"decode", "-", "--model", "tovin", "--id", "0x27x"});
+    EXPECT_EQ(badId.status, 2);
+    EXPECT_NE(badId.err.find("--id '0x27x' is not a CAN identifier"), std::string::npos);
+}
+
+// decode - prints each frame as its line arrives, not at the end of the stream.
+TEST(Cli, DecodeOfStandardInputPrintsAsFramesArrive) {
+    struct Pipe : std::streambuf {
+        std::mutex mutex;
+        std::condition_variable more;
+        std::string pending;
+        bool closed = false;
+        char current = 0;
+        int_type underflow() override {
+            std::unique_lock<std::mutex> lock(mutex);
+            more.wait(lock, [&] { return closed || !pending.empty(); });
+            if (pending.empty())
+                return traits_type::eof();
+            current = pending[0];
+            pending.erase(0, 1);
+            setg(&current, &current, &current + 1);
+            return traits_type::to_int_type(current);
+        }
+        void write(const std::string& text, bool close = false) {
+            std::lock_guard<std::mutex> lock(mutex);
+            pending += text;
+            closed = close;
+            more.notify_all();
+        }
+    } pipe;
+    std::istream in(&pipe);
+    struct Sink : std::stringbuf {
+        std::atomic<int> flushes{0};
+        int sync() override {
+            ++flushes;
+            return 0;
+        }
+    } sink;
+    std::ostream out(&sink);
+    std::ostringstream err;
+    static const std::atomic<bool> never{false};
+    int status = -1;
+    std::thread decoder([&] {
+        status = tools::runCli({"velmora", "decode", "-", "--model", "tovin"}, in, out, err, never);
+    });
+    pipe.write("(1733760000.000000) can0 027#01\n");
+    EXPECT_TRUE(eventually([&] { return sink.flushes > 0; }));
+    pipe.write("", true);
+    decoder.join();
+    EXPECT_EQ(status, 0) << err.str();
+    EXPECT_NE(sink.str().find("request positions 0-5 (0x01)"), std::string::npos) << sink.str();
+}
+
+TEST(CanLog, KernelStampsAndDropsComeFromTheAncillaryData) {
+    alignas(
+        cmsghdr) char control[CMSG_SPACE(sizeof(timeval)) + CMSG_SPACE(sizeof(std::uint32_t))]{};
+    msghdr message{};
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_TIMESTAMP;
+    c->cmsg_len = CMSG_LEN(sizeof(timeval));
+    const timeval stamp{1733760000, 123456};
+    std::memcpy(CMSG_DATA(c), &stamp, sizeof stamp);
+    c = CMSG_NXTHDR(&message, c);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SO_RXQ_OVFL;
+    c->cmsg_len = CMSG_LEN(sizeof(std::uint32_t));
+    const std::uint32_t drops = 17;
+    std::memcpy(CMSG_DATA(c), &drops, sizeof drops);
+
+    LoggedFrame frame;
+    std::uint32_t dropped = 0;
+    tools::takeAncillary(message, frame, dropped);
+    EXPECT_EQ(frame.seconds, 1733760000u);
+    EXPECT_EQ(frame.microseconds, 123456u);
+    EXPECT_EQ(dropped, 17u);
+
+    message.msg_controllen = 0;  // no stamp: the clock now
+    LoggedFrame unstamped;
+    tools::takeAncillary(message, unstamped, dropped);
+    EXPECT_GT(unstamped.seconds, 1733760000u);
+}
+
+TEST(Cli, RecordKeepsOnlyTheIdentifiersAsked) {
+    const std::string channel = bus();
+    communication::VirtualCanBus other(channel.substr(8));
+    Outcome recorded;
+    std::atomic<bool> done{false};
+    std::thread recorder([&] {
+        recorded =
+            velmoraCommand({"record", "--channel", channel, "--count", "5", "--id", "0x7F7"});
+        done = true;
+    });
+    EXPECT_TRUE(eventually(
+        [&] {
+            other.send({0x01}, RIGHT, false);
+            other.send({0x02, 0x03}, 0x7F7, false);
+            std::this_thread::sleep_for(2ms);
+            return done.load();
+        },
+        30000ms));
+    recorder.join();
+    ASSERT_EQ(recorded.status, 0) << recorded.err;
+    const auto logged = lines(recorded.out);
+    ASSERT_EQ(logged.size(), 5u);
+    for (const auto& line : logged)
+        EXPECT_NE(line.find(" 7F7#0203"), std::string::npos) << line;
 }
 
 TEST(CanLog, LinesAreWhatCandumpWrites) {

@@ -246,7 +246,7 @@ TEST(VelmoraCommand, BadArgumentsAreExplained) {
     };
     const Case cases[] = {
         {{"velmora"}, "A subcommand is required"},
-        {{"velmora", "fly"}, "A subcommand is required"},
+        {{"velmora", "fly"}, "unknown command 'fly'"},
         {{"velmora", "demo", "--model", "hexa"}, "unknown model 'hexa'"},
         {{"velmora", "demo", "--side", "up"}, "unknown side 'up'"},
         {{"velmora", "sim", "--model", "tovin", "--side", "left"}, "--channel is required"},

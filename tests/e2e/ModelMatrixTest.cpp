@@ -13,10 +13,12 @@
 #include "CanLog.h"
 #include "Cli.h"
 #include "Common.h"
+#include "FrameMeaning.h"
 #include "support/HandPeer.h"
 #include "velmora/HandFactory.h"
 #include "velmora/Models.h"
 #include "velmora/Scan.h"
+#include "velmora/Protocol.h"
 #include "velmora/RangeToArc.h"
 #include "velmora/sim/SimulatedHand.h"
 
@@ -378,6 +380,38 @@ TEST_P(ModelMatrix, DecodeTheExchange) {
         << r.out;
     EXPECT_NE(r.out.find("reply   positions"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("write   positions"), std::string::npos) << r.out;
+}
+
+// stop commands the positions the hand reports: it writes positions and the joints stay put.
+TEST_P(ModelMatrix, StopHoldsTheHand) {
+    HandPeer wire(channel.substr(8), RIGHT);
+    ASSERT_EQ(run({"move", "close"}).status, 0);
+    wire.drain();
+    const Outcome r = run({"stop"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("holding " + std::string(m.name) + " right on " + channel + " at " +
+                         labels(m).front() + "="),
+              0u)
+        << r.out;
+    tools::FrameDecoder decoder(m.model);
+    bool wrotePositions = false;
+    for (const ByteVector& frame : wire.drain()) {
+        tools::LoggedFrame f;
+        f.id = RIGHT;
+        f.len = static_cast<std::uint8_t>(frame.size());
+        std::copy(frame.begin(), frame.end(), f.data.begin());
+        const tools::FrameMeaning meaning = decoder.decode(f);
+        wrotePositions |= meaning.direction == tools::FrameMeaning::Direction::Write &&
+                          meaning.command->quantity == protocol::Quantity::Positions;
+    }
+    EXPECT_TRUE(wrotePositions);
+    EXPECT_TRUE(eventually(
+        [&] {
+            const ByteVector first = hand.body().positions(0, m.slots);
+            std::this_thread::sleep_for(200ms);
+            return hand.body().positions(0, m.slots) == first;
+        },
+        kSettle));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, ModelMatrix, ::testing::ValuesIn(everyModel()), rowName);
