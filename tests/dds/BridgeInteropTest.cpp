@@ -109,8 +109,14 @@ class BridgeInterop : public ::testing::Test {
 
 TEST_F(BridgeInterop, AnnouncesRosTopicsTypesAndQosOnLoopbackOnly) {
     start(131);
+    // Discovery brings the endpoints one by one: wait for every one the test looks at.
     ASSERT_TRUE(eventually([&] {
-        return peer_->writers().size() >= 3 && peer_->readers().size() >= 3;
+        const auto w = peer_->writers();
+        const auto r = peer_->readers();
+        return w.count("rt/hand/joint_states") && w.count("rt/diagnostics") &&
+               w.count("ros_discovery_info") && r.count("rt/hand/joint_commands") &&
+               r.count("rt/hand/velmora_bridge/commands") &&
+               r.count("rt/hand/velmora_bridge/joint_trajectory");
     })) << bridge_->err.text();
 
     const auto writers = peer_->writers();
