@@ -86,16 +86,26 @@ constexpr bool safeOnEveryModel(const VersionRequests& requests) {
 static_assert(safeOnEveryModel(kVersionRequests),
               "a version request is a command on some model: a scan must never send one");
 
-/// Every answer a scan reads has a fixed length: what tells the models apart.
+/// Every answer a scan reads has a fixed length: what tells the models apart. (Loops over the
+/// tables rather than comparing answeredRequest() with null: compilers with null-pointer checks
+/// on cannot compare a table entry's address with null in a constant expression.)
 constexpr bool fixedLengths() {
     for (const models::ModelInfo& m : models::kModels) {
-        for (std::uint8_t code : kVersionRequests) {
-            const protocol::Command* c = answeredRequest(m.model, code);
-            if (c != nullptr && c->reply.count == 0)
-                return false;
+        bool own = false;
+        for (const protocol::Command& c : protocol::commands(m.model)) {
+            if (!c.request || c.reply.layout == protocol::Layout::None)
+                continue;
+            for (std::uint8_t code : kVersionRequests) {
+                if (c.code == code && c.reply.count == 0)
+                    return false;
+            }
+            if (c.code == m.version.code) {
+                if (answerLength(c) != m.version.length)
+                    return false;
+                own = true;
+            }
         }
-        const protocol::Command* own = answeredRequest(m.model, m.version.code);
-        if (own == nullptr || answerLength(*own) != m.version.length)
+        if (!own)
             return false;
     }
     return true;
