@@ -264,7 +264,11 @@ TEST_F(BridgeInterop, ControllerCommandsMoveTheHand) {
     EXPECT_TRUE(reaches(angles));
     ASSERT_TRUE(array->write(&values));
     EXPECT_TRUE(eventually([&] {
-        for (const auto& kv : diagnostics_->messages().back().status()[0].values()) {
+        // A copy: the loop must not walk a temporary's insides.
+        const auto messages = diagnostics_->messages();
+        if (messages.empty() || messages.back().status().empty())
+            return false;
+        for (const auto& kv : messages.back().status()[0].values()) {
             if (kv.key() == "clamped joints")
                 return kv.value() == "joint_0";
         }
