@@ -29,12 +29,12 @@ std::string bridgeableModels() {
 }
 
 // MODEL:SIDE[:CHANNEL[:PREFIX]]
-std::optional<HandOptions> handFromSpec(const std::string& spec, std::string& why) {
+std::optional<HandOptions> handFromText(const std::string& text, std::string& why) {
     std::vector<std::string> parts;
     std::size_t start = 0;
     while (true) {
-        const std::size_t colon = spec.find(':', start);
-        parts.push_back(spec.substr(start, colon - start));
+        const std::size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon - start));
         if (colon == std::string::npos)
             break;
         start = colon + 1;
@@ -45,19 +45,19 @@ std::optional<HandOptions> handFromSpec(const std::string& spec, std::string& wh
         parts.erase(parts.begin() + 3);
     }
     if (parts.size() < 2 || parts.size() > 4) {
-        why = "--hand '" + spec + "': give MODEL:SIDE[:CHANNEL[:PREFIX]], e.g. tovin:right:can0";
+        why = "--hand '" + text + "': give MODEL:SIDE[:CHANNEL[:PREFIX]], e.g. tovin:right:can0";
         return std::nullopt;
     }
     HandOptions hand;
     const auto model = models::modelFromName(parts[0]);
     if (!model) {
         why =
-            "--hand '" + spec + "': unknown model '" + parts[0] + "': choose " + bridgeableModels();
+            "--hand '" + text + "': unknown model '" + parts[0] + "': choose " + bridgeableModels();
         return std::nullopt;
     }
     const auto side = models::sideFromName(parts[1]);
     if (!side) {
-        why = "--hand '" + spec + "': unknown side '" + parts[1] + "': choose left or right";
+        why = "--hand '" + text + "': unknown side '" + parts[1] + "': choose left or right";
         return std::nullopt;
     }
     hand.model = *model;
@@ -183,9 +183,9 @@ int BridgeCommand::run(std::ostream& out, std::ostream& err, const std::atomic<b
             return 2;
         }
         std::vector<HandOptions> hands;
-        for (const std::string& spec : p.hands) {
+        for (const std::string& text : p.hands) {
             std::string why;
-            std::optional<HandOptions> hand = handFromSpec(spec, why);
+            std::optional<HandOptions> hand = handFromText(text, why);
             if (!hand) {
                 err << "velmora bridge: " << why << "\n";
                 return 2;
@@ -196,7 +196,7 @@ int BridgeCommand::run(std::ostream& out, std::ostream& err, const std::atomic<b
             if (options.sim && !hand->channel.empty() && hand->channel.rfind("virtual:", 0) != 0)
                 hand->channel = "virtual:" + hand->channel;
             if (hand->channel.empty() && !options.sim) {
-                err << "velmora bridge: --hand '" << spec
+                err << "velmora bridge: --hand '" << text
                     << "' needs a channel (MODEL:SIDE:CHANNEL), or --sim\n";
                 return 2;
             }
