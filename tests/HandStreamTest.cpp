@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/HandPeer.h"
+#include "velmora/Protocol.h"
 #include "velmora/sim/SimulatedHand.h"
 #include "velmora/velmora.h"
 
@@ -167,6 +168,53 @@ TEST(HandStreamTest, ABurstOfCommandsPutsTheLastOnTheWire) {
     const HandStreamHealth health = stream.health();
     EXPECT_EQ(health.commandsSent, wire.count(isWrite));
     EXPECT_EQ(health.commandsSuperseded + health.commandsSent, 100u);
+}
+
+// Readings at a rate take turns with the commands, not with the positions: under a flood of
+// commands the positions' cycle keeps its length while temperatures and faults come in.
+TEST(HandStreamTest, RatedReadingsTakeTheCommandsTurnsNotThePositions) {
+    QuietLibrary quiet;
+    const std::string bus = canBus();
+    WireRecorder wire(bus, RIGHT);
+    VelmoraApi api(ZENIT, RIGHT, "virtual:" + bus);
+    std::set<std::uint8_t> positionCodes;
+    for (const protocol::Command& c : protocol::commands(ZENIT)) {
+        if (c.quantity == protocol::Quantity::Positions)
+            positionCodes.insert(c.code);
+    }
+    const auto isPositionsRequest = [&](const ByteVector& f) {
+        return isRequest(f) && positionCodes.count(f[0]) == 1;
+    };
+    HandStreamOptions options;
+    options.rate(Reading::Temperatures, 50).rate(Reading::Faults, 50);
+    HandStream stream(api, options);
+    std::atomic<bool> stop{false};
+    std::thread commands([&] {
+        for (std::uint8_t value = 0; !stop; ++value) {
+            stream.command(ByteVector(25, value));
+            std::this_thread::yield();
+        }
+    });
+    const bool enough = wire.waitFor(300, isPositionsRequest);
+    stop = true;
+    commands.join();
+    ASSERT_TRUE(enough);
+    // No hand answers: every frame on the wire is the stream's own.
+    const auto frames = wire.frames();
+    EXPECT_GT(
+        wire.count([&](const ByteVector& f) { return isRequest(f) && !isPositionsRequest(f); }),
+        5u);
+    EXPECT_GT(wire.count(isWrite), 5u);
+    std::size_t between = 0;
+    bool started = false;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (isPositionsRequest(frames[i].data)) {
+            started = true;
+            between = 0;
+        } else if (started) {
+            EXPECT_LE(++between, 1u) << "frame " << i << " is the second in a row";
+        }
+    }
 }
 
 TEST(HandStreamTest, UnchangedFramesGoOutAgainOnlyAfterTheKeepAlive) {

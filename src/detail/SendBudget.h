@@ -47,8 +47,10 @@ struct BudgetCounts {
 /// calls of the hand objects those streams run on.
 ///
 /// Each slot goes to the queue that was served longest ago among those with a frame ready (a
-/// blocking call's frames, a stream's commands, each of its readings), so no queue starves
-/// another and a command that comes to an idle queue leaves in the next slot. A command queue
+/// blocking call's frames, each of a stream's readings asked for every cycle, and its
+/// commands together with its readings asked for at a rate), so no queue starves another and
+/// a command that comes to an idle queue leaves in the next slot. A reading asked for once a
+/// second takes a command's turn instead of stretching the positions' cycle. A command queue
 /// keeps the newest frame of each code; a reading's queue holds one cycle of its requests and
 /// is refilled when its rate says so.
 class SendBudget {
@@ -98,6 +100,7 @@ class SendBudget {
         std::vector<ByteVector> pending;
         std::map<std::uint8_t, Sent> sent;
         std::uint64_t commandsServed = 0;
+        std::uint64_t groupServed = 0;  // its commands and rated readings take turns
         std::vector<Lane> lanes;
         BudgetCounts counts;
         bool leaving = false;

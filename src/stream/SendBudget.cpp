@@ -203,8 +203,10 @@ bool SendBudget::keepAliveDue(Stream& stream, Clock::time_point now, Clock::time
 
 bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeAt) {
     wakeAt = Clock::time_point::max();
-    // The ready queue served longest ago: 0 a blocking call, else stream s's commands (lane -1)
-    // or its lane l.
+    // The ready queue served longest ago wins the slot: a blocking call (stream -1), a
+    // stream's every-cycle reading, or its turn group. The group is its commands (lane -1)
+    // and its rated readings: a reading asked for once a second takes a turn of the commands
+    // rather than stretching the cycles of the readings asked for all the time.
     std::uint64_t best = UINT64_MAX;
     int bestStream = -2;
     int bestLane = -2;
@@ -217,11 +219,11 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
         if (stream.leaving) {
             continue;
         }
-        if ((!stream.pending.empty() || keepAliveDue(stream, now, wakeAt)) &&
-            stream.commandsServed < best) {
-            best = stream.commandsServed;
-            bestStream = static_cast<int>(s);
-            bestLane = -1;
+        std::uint64_t groupBest = UINT64_MAX;
+        int groupLane = -2;
+        if (!stream.pending.empty() || keepAliveDue(stream, now, wakeAt)) {
+            groupBest = stream.commandsServed;
+            groupLane = -1;
         }
         for (std::size_t l = 0; l < stream.lanes.size(); ++l) {
             Lane& lane = stream.lanes[l];
@@ -247,11 +249,21 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
                 lane.due =
                     (now - lane.due > lane.period) ? now + lane.period : lane.due + lane.period;
             }
-            if (lane.served < best) {
+            if (lane.period > Clock::duration::zero()) {
+                if (lane.served < groupBest) {
+                    groupBest = lane.served;
+                    groupLane = static_cast<int>(l);
+                }
+            } else if (lane.served < best) {
                 best = lane.served;
                 bestStream = static_cast<int>(s);
                 bestLane = static_cast<int>(l);
             }
+        }
+        if (groupLane != -2 && stream.groupServed < best) {
+            best = stream.groupServed;
+            bestStream = static_cast<int>(s);
+            bestLane = groupLane;
         }
     }
     if (bestStream == -2) {
@@ -272,6 +284,7 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
     out.member = stream.id;
     if (bestLane == -1) {
         stream.commandsServed = slot_;
+        stream.groupServed = slot_;
         out.frame = std::move(stream.pending.front());
         stream.pending.erase(stream.pending.begin());
         stream.sent[out.frame[0]] = Sent{out.frame, now};
@@ -279,6 +292,9 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
     } else {
         Lane& lane = stream.lanes[static_cast<std::size_t>(bestLane)];
         lane.served = slot_;
+        if (lane.period > Clock::duration::zero()) {
+            stream.groupServed = slot_;
+        }
         out.frame = std::move(lane.frames.front());
         lane.frames.pop_front();
     }
