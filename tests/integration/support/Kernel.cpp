@@ -127,6 +127,8 @@ std::optional<WireFrame> parseCandumpLine(const std::string& line) {
         frameText.find('#', hash + 1) != std::string::npos)
         return std::nullopt;  // CAN FD ("##") and anything else unexpected
     WireFrame frame;
+    if (stamp.size() > 2 && stamp.front() == '(' && stamp.back() == ')')
+        frame.time = std::stod(stamp.substr(1, stamp.size() - 2));
     frame.id = static_cast<std::uint32_t>(std::stoul(frameText.substr(0, hash), nullptr, 16));
     const std::string hex = frameText.substr(hash + 1);
     if (hex.size() % 2 != 0)

@@ -40,6 +40,8 @@ bool interfaceUp(const std::string& name);
 struct WireFrame {
     std::uint32_t id = 0;
     ByteVector data;
+    /// The kernel's receive time stamp, seconds since the epoch (not compared).
+    double time = 0;
     bool operator==(const WireFrame& other) const { return id == other.id && data == other.data; }
 };
 /// candump's notation: "027#0102".
