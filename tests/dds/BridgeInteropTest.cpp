@@ -99,7 +99,7 @@ class BridgeInterop : public ::testing::Test {
         return true;
     }
 
-    const std::string bus_ = "virtual:can-" + uniqueBusName();
+    std::string bus_ = "virtual:can-" + uniqueBusName();
     std::unique_ptr<sim::SimulatedHand> simulated_;
     std::unique_ptr<FastDdsPeer> peer_;
     Inbox<RosJointState>* states_ = nullptr;
@@ -278,59 +278,115 @@ TEST_F(BridgeInterop, ControllerCommandsMoveTheHand) {
     EXPECT_EQ(countOf(bridge_->err.text(), "refused"), 0u) << bridge_->err.text();
 }
 
-// Commands at 200 Hz, more than the hand takes: the newest wins, joint states keep coming, and
-// a stop (Ctrl-C) ends the bridge at once. How fast exactly is the benchmark's to say.
+/// Joint commands written on a thread of its own, `gap` apart (zero: as fast as the writer
+/// takes them), each pose in turn, until the object goes.
+class CommandStream {
+  public:
+    CommandStream(fdds::DataWriter* writer, std::vector<RosJointState> poses,
+                  std::chrono::microseconds gap)
+        : thread_([this, writer, poses = std::move(poses), gap] {
+              auto next = std::chrono::steady_clock::now();
+              for (std::size_t i = 0; streaming_; ++i) {
+                  RosJointState message = poses[i % poses.size()];
+                  writer->write(&message);
+                  ++sent_;
+                  if (gap.count() > 0) {
+                      next += gap;
+                      std::this_thread::sleep_until(next);
+                  }
+              }
+          }) {}
+    ~CommandStream() {
+        streaming_ = false;
+        thread_.join();
+    }
+    CommandStream(const CommandStream&) = delete;
+    CommandStream& operator=(const CommandStream&) = delete;
+
+    std::size_t sent() const { return sent_; }
+
+  private:
+    std::atomic<bool> streaming_{true};
+    std::atomic<std::size_t> sent_{0};
+    std::thread thread_;
+};
+
+// Commands faster than the hand takes them, at 200 Hz and as a flood: the newest wins, joint
+// states keep coming, the hand ends at the last target, and a stop (Ctrl-C) in the middle of
+// the stream ends the bridge at once. How fast exactly is the benchmark's to say.
 TEST_F(BridgeInterop, ACommandStreamNeverHoldsUpPublishingOrStopping) {
-    start(171, 50);
-    fdds::DataWriter* writer = commandWriter();
+    struct Row {
+        const char* what;
+        std::uint32_t domain;
+        std::chrono::microseconds gap;
+        std::size_t commands;
+    };
+    const std::vector<Row> rows = {
+        {"200 Hz", 171, 5000us, 200},
+        {"flood", 172, 0us, 1000},
+    };
     const Limits l = limitsOf(10, "right");
-    std::atomic<bool> streaming{true};
-    std::atomic<std::size_t> sent{0};
-    std::thread stream([&] {
-        auto next = std::chrono::steady_clock::now();
-        for (std::size_t i = 0; streaming; ++i) {
-            std::vector<double> angles;
-            for (std::size_t j = 0; j < 10; ++j)
-                angles.push_back(l.min[j] + (l.max[j] - l.min[j]) * (i % 2 ? 0.3 : 0.7));
-            RosJointState message = command({}, angles);
-            writer->write(&message);
-            ++sent;
-            next += 5ms;
-            std::this_thread::sleep_until(next);
+    auto pose = [&](double part) {
+        std::vector<double> angles;
+        for (std::size_t j = 0; j < 10; ++j)
+            angles.push_back(l.min[j] + (l.max[j] - l.min[j]) * part);
+        return angles;
+    };
+    const std::vector<RosJointState> poses = {command({}, pose(0.3)), command({}, pose(0.7))};
+    const std::vector<double> last = pose(0.5);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TearDown();
+        bus_ = "virtual:can-" + uniqueBusName();
+        start(row.domain, 50);
+        fdds::DataWriter* writer = commandWriter();
+        const std::size_t before = states_->size();
+        {
+            CommandStream stream(writer, poses, row.gap);
+            EXPECT_TRUE(eventually(
+                [&] { return states_->size() >= before + 25 && stream.sent() >= row.commands; },
+                20000ms))
+                << bridge_->err.text();
+            EXPECT_TRUE(eventually([&] {
+                const auto all = diagnostics_->messages();
+                if (all.empty())
+                    return false;
+                for (const auto& kv : all.back().status()[0].values()) {
+                    if (kv.key() == "commands received")
+                        return std::stoul(kv.value()) > 0;
+                }
+                return false;
+            })) <<
+                [&] {
+                    std::string all;
+                    for (const auto& d : diagnostics_->messages())
+                        for (const auto& kv : d.status()[0].values())
+                            all += kv.key() + "=" + kv.value() + "; ";
+                    return all + bridge_->out.text() + bridge_->err.text();
+                }();
         }
-    });
-    struct Join {
-        std::atomic<bool>& streaming;
-        std::thread& stream;
-        ~Join() {
-            streaming = false;
-            stream.join();
-        }
-    } join{streaming, stream};
-    const std::size_t before = states_->size();
-    EXPECT_TRUE(eventually([&] { return states_->size() >= before + 25 && sent >= 200; }, 20000ms))
-        << bridge_->err.text();
-    EXPECT_TRUE(eventually([&] {
-        const auto all = diagnostics_->messages();
-        if (all.empty())
-            return false;
-        for (const auto& kv : all.back().status()[0].values()) {
-            if (kv.key() == "commands received")
-                return std::stoul(kv.value()) > 0;
-        }
-        return false;
-    })) <<
-        [&] {
-            std::string all;
-            for (const auto& d : diagnostics_->messages())
-                for (const auto& kv : d.status()[0].values())
-                    all += kv.key() + "=" + kv.value() + "; ";
-            return all + bridge_->out.text() + bridge_->err.text();
-        }();
-    const auto stopping = std::chrono::steady_clock::now();
-    EXPECT_EQ(bridge_->finish(), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 5s);
-    EXPECT_EQ(bridge_->err.text(), "");
+
+        // Commands are taken best effort: one lost behind the stream is sent again, and the
+        // same target stays the newest.
+        RosJointState newest = command({}, last);
+        ASSERT_TRUE(writer->write(&newest));
+        std::size_t looks = 0;
+        EXPECT_TRUE(eventually(
+            [&] {
+                if (++looks % 500 == 0)
+                    writer->write(&newest);
+                return targets() == arc_to_range(10, "right", last);
+            },
+            10000ms))
+            << bridge_->err.text();
+
+        CommandStream again(writer, poses, row.gap);
+        ASSERT_TRUE(eventually([&] { return again.sent() >= 10; }));
+        const auto stopping = std::chrono::steady_clock::now();
+        EXPECT_EQ(bridge_->finish(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - stopping, 5s);
+        EXPECT_EQ(bridge_->err.text(), "");
+    }
 }
 
 TEST_F(BridgeInterop, MalformedCommandsAreRefusedAndNothingReachesTheHand) {

@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iomanip>
 #include <map>
 #include <memory>
@@ -24,10 +23,10 @@
 #include "Diagnosis.h"
 #include "JointLayout.h"
 #include "RosMessages.h"
-#include "velmora/HandException.h"
 #include "velmora/HandFactory.h"
+#include "velmora/HandStream.h"
 #include "velmora/Models.h"
-#include "velmora/Protocol.h"
+#include "velmora/RangeToArc.h"
 #include "velmora/sim/SimulatedHand.h"
 
 namespace velmora {
@@ -401,43 +400,63 @@ void takeInto(dds_entity_t reader, void* mailbox) {
     }
 }
 
-/// What the bridge asks of the hand: its joint angles, and how it is answering.
+/// What the bridge asks of the hand, through a stream that never waits for the bus: its
+/// positions as often as the channel's pacing allows (temperatures and faults once a second),
+/// commands of which the newest wins, and how the hand is answering.
 class HandLink {
   public:
-    /// `readTimeout`: how long a read waits for the hand's answers; `staleAfter`: silence
-    /// after which the hand counts as no longer answering.
-    HandLink(std::unique_ptr<hand::IHand> hand, VELMORA model,
+    /// `readTimeout`: how long a joint state waits for a positions reading newer than the one
+    /// before; `staleAfter`: silence after which the hand counts as no longer answering.
+    HandLink(std::unique_ptr<hand::IHand> hand, const JointLayout& layout,
              std::chrono::milliseconds readTimeout, std::chrono::milliseconds staleAfter)
-        : hand_(std::move(hand)), readTimeout_(readTimeout), staleAfter_(staleAfter) {
-        for (const protocol::Command& c : protocol::commands(model)) {
-            if (c.quantity == protocol::Quantity::Positions && c.request)
-                positionCodes_.push_back(c.code);
-        }
+        : hand_(std::move(hand)),
+          stream_(*hand_),
+          tableKey_(models::info(layout.model).angleTableKey),
+          side_(layout.side),
+          readTimeout_(readTimeout),
+          staleAfter_(staleAfter) {}
+
+    /// Returns at once; the stream sends the newest target when the channel lets it.
+    void command(const RadianVector& slotAngles) { stream_.commandArc(slotAngles); }
+
+    /// Waits until a positions reading newer than the last one taken is there, or `until`.
+    void awaitPositions(Clock::time_point until) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        stream_.next(hand::Reading::Positions, taken_,
+                     std::max(left, std::chrono::milliseconds(0)));
     }
 
-    hand::IHand& hand() { return *hand_; }
-
-    /// The joint angles (full slot vector) from the hand's answers to this read's own
-    /// requests, and when the hand gave them; nothing when they did not all come in time.
-    std::optional<std::pair<RadianVector, WallClock::time_point>> readAngles() {
-        RadianVector angles;
-        try {
-            angles = hand_->readStateArc(readTimeout_);
-        } catch (const HandTimeoutException&) {
-            ++readTimeouts_;
-        }
-        // Empty also where the angle tables refuse the reply's length.
-        lastReadAnswered_ = !angles.empty();
-        if (!lastReadAnswered_)
+    /// The joint angles (full slot vector) of the newest positions reading not taken yet, and
+    /// when its last reply came in; nothing when there is none. The angles are empty where the
+    /// angle tables refuse the reading's length.
+    std::optional<std::pair<RadianVector, WallClock::time_point>> takeAngles() {
+        const StampedReading reading = stream_.latest(hand::Reading::Positions);
+        if (reading.sequence <= taken_)
             return std::nullopt;
-        ++readsAnswered_;
-        return std::make_pair(std::move(angles), readingTime());
+        taken_ = reading.sequence;
+        RadianVector angles = range_to_arc(tableKey_, side_, reading.values);
+        lastReadAnswered_ = !angles.empty();
+        return std::make_pair(std::move(angles), reading.receivedSystem);
     }
+
+    /// No reading came within `readTimeout()` of a joint state falling due.
+    void missedReading() {
+        ++readTimeouts_;
+        lastReadAnswered_ = false;
+    }
+
+    /// The newest temperatures or faults; empty before the first, or where the model lacks them.
+    ByteVector latest(hand::Reading what) const { return stream_.latest(what).values; }
 
     /// Counters of the link to the hand; `staleAfter()` of silence makes it stale.
     hand::HandHealth health() const { return hand_->health(); }
+    HandStreamHealth streamHealth() const { return stream_.health(); }
     bool lastReadAnswered() const { return lastReadAnswered_; }
-    std::uint64_t readsAnswered() const { return readsAnswered_; }
+    /// Positions readings the hand has answered so far.
+    std::uint64_t readsAnswered() const {
+        return stream_.latest(hand::Reading::Positions).sequence;
+    }
+    std::chrono::milliseconds readTimeout() const { return readTimeout_; }
     std::chrono::milliseconds staleAfter() const { return staleAfter_; }
 
     KeyValues healthValues(const hand::HandHealth& health) const {
@@ -459,38 +478,20 @@ class HandLink {
     }
 
   private:
-    // The one place that says when a joint state was recorded: the arrival of the newest
-    // positions reply of the read just done, from its age. A read that carries the receive
-    // time of its replies gives it here directly.
-    WallClock::time_point readingTime() const {
-        const WallClock::time_point now = WallClock::now();
-        std::optional<std::chrono::nanoseconds> newest;
-        for (std::uint8_t code : positionCodes_) {
-            const auto age = hand_->replyAge(code);
-            if (age && (!newest || *age < *newest))
-                newest = age;
-        }
-        return newest ? now - std::chrono::duration_cast<WallClock::duration>(*newest) : now;
-    }
-
     std::unique_ptr<hand::IHand> hand_;
+    // After the hand object, so that it goes first.
+    HandStream stream_;
+    const int tableKey_;
+    const std::string side_;
     const std::chrono::milliseconds readTimeout_;
     const std::chrono::milliseconds staleAfter_;
-    std::vector<std::uint8_t> positionCodes_;
+    std::uint64_t taken_ = 0;
     bool lastReadAnswered_ = false;
     std::uint64_t readTimeouts_ = 0;
-    std::uint64_t readsAnswered_ = 0;
 };
 
 /// One of the hand's per-motor readings as key/values; nothing when the model lacks it.
-void addReading(KeyValues& values, const char* key, bool hex,
-                const std::function<ByteVector()>& read) {
-    ByteVector reading;
-    try {
-        reading = read();
-    } catch (const UnsupportedFeatureException&) {
-        return;
-    }
+void addReading(KeyValues& values, const char* key, bool hex, const ByteVector& reading) {
     for (std::size_t i = 0; i < reading.size(); ++i) {
         std::ostringstream value;
         if (hex)
@@ -555,19 +556,15 @@ class HandNode {
                                         "': give a CAN interface (can0, vcan0, ...) or "
                                         "virtual:can...");
         }
-        // A read waits about one publishing period: never less than the largest hand needs
-        // for its paced requests, never so long that Ctrl-C waits. Between two reads (or two
-        // diagnostics, which request temperatures and faults each second) the hand is silent
-        // for at most one period.
+        // A joint state waits about one publishing period for a positions reading newer than
+        // the one before: never less than the largest hand needs for one cycle of its paced
+        // requests, so that a busy channel does not pass for a silent hand.
         const auto period = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::duration<double>(1.0 / shared_.rate));
         const auto timeout = std::clamp(period, kShortestRead, kLongestRead);
         const auto staleAfter =
             std::max(kShortestSilence, std::min(period, std::chrono::milliseconds(1000)) * 3 / 2);
-        hand_ = std::make_unique<HandLink>(std::move(created), options_.model, timeout, staleAfter);
-        // The first diagnostics then carry readings.
-        primeReading([this] { return hand_->hand().getTemperature(); });
-        primeReading([this] { return hand_->hand().getFaultCode(); });
+        hand_ = std::make_unique<HandLink>(std::move(created), layout_, timeout, staleAfter);
     }
 
     /// Its topics on `participant`.
@@ -640,16 +637,29 @@ class HandNode {
         const auto start = Clock::now();
         auto nextState = start;
         auto nextDiagnostics = start + kDiagnosticsPeriod;
+        // While a joint state is due and waits for a positions reading it has not sent.
+        bool awaiting = false;
+        Clock::time_point readDeadline{};
         while (!stopping) {
             auto now = Clock::now();
             if (now >= nextState) {
-                publishState();
-                nextState += period;
-                now = Clock::now();
-                if (nextState <= now) {
-                    // The hand is slower than the rate: read again at once, and count it.
-                    ++lateTicks_;
-                    nextState = now;
+                if (!awaiting) {
+                    awaiting = true;
+                    readDeadline = now + hand_->readTimeout();
+                }
+                const bool published = publishState();
+                if (published || now >= readDeadline) {
+                    if (!published)
+                        hand_->missedReading();
+                    awaiting = false;
+                    nextState += period;
+                    now = Clock::now();
+                    if (nextState <= now) {
+                        // The hand is slower than the rate: take the next reading as soon as
+                        // it comes, and count it.
+                        ++lateTicks_;
+                        nextState = now;
+                    }
                 }
             }
             if (now >= nextDiagnostics) {
@@ -661,8 +671,12 @@ class HandNode {
                 lines_.out("velmora bridge: " + nodeName() + ": " + std::to_string(n) +
                            " joint command publisher" + (n == 1 ? "" : "s"));
             }
-            std::this_thread::sleep_until(
-                std::min({nextState, nextDiagnostics, Clock::now() + kStopPoll}));
+            const auto wakeAt = std::min(
+                {awaiting ? readDeadline : nextState, nextDiagnostics, Clock::now() + kStopPoll});
+            if (awaiting)
+                hand_->awaitPositions(wakeAt);
+            else
+                std::this_thread::sleep_until(wakeAt);
         }
         stopWorker();
         lines_.out("velmora bridge stopped: " + nodeName() + ": " +
@@ -676,13 +690,6 @@ class HandNode {
     }
 
   private:
-    static void primeReading(const std::function<ByteVector()>& request) {
-        try {
-            request();
-        } catch (const UnsupportedFeatureException&) {
-        }
-    }
-
     std::string channel() const {
         if (options_.channel.empty())
             return std::string("virtual:can-bridge-") + layout_.side;
@@ -703,11 +710,14 @@ class HandNode {
         return n;
     }
 
-    void publishState() {
-        const auto read = hand_->readAngles();
+    // Publishes the newest positions reading not taken yet; false when there is none.
+    bool publishState() {
+        const auto read = hand_->takeAngles();
         if (!read)
-            return;
+            return false;
         const auto& [angles, recorded] = *read;
+        if (angles.empty())
+            return true;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             lastState_ = angles;
@@ -720,7 +730,7 @@ class HandNode {
             if (trouble != stateTrouble_)
                 lines_.err("cannot publish the joint state: " + trouble);
             stateTrouble_ = trouble;
-            return;
+            return true;
         }
         stateTrouble_.clear();
         names_.clear();
@@ -736,13 +746,14 @@ class HandNode {
                             const_cast<double*>(positions.data()), false};
         write(jointStates_, &message, "joint state");
         ++statesPublished_;
+        return true;
     }
 
     void publishDiagnostics(Clock::duration running) {
         const hand::HandHealth health = hand_->health();
         KeyValues values = hand_->healthValues(health);
-        addReading(values, "temperature", false, [this] { return hand_->hand().getTemperature(); });
-        addReading(values, "fault", true, [this] { return hand_->hand().getFaultCode(); });
+        addReading(values, "temperature", false, hand_->latest(hand::Reading::Temperatures));
+        addReading(values, "fault", true, hand_->latest(hand::Reading::Faults));
         std::string commandTrouble, clampedJoints;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -774,6 +785,10 @@ class HandNode {
         values.emplace_back("commands refused", std::to_string(commandsRefused_));
         values.emplace_back("commands clamped", std::to_string(commandsClamped_));
         values.emplace_back("clamped joints", clampedJoints.empty() ? "none" : clampedJoints);
+        const HandStreamHealth stream = hand_->streamHealth();
+        values.emplace_back("command frames sent", std::to_string(stream.commandsSent));
+        values.emplace_back("command frames superseded", std::to_string(stream.commandsSuperseded));
+        values.emplace_back("channel budget used (%)", fixed(stream.budgetUsed * 100, 1));
         lastDiagnostics_ = now;
         statesAtLast_ = statesPublished_;
         readsAtLast_ = hand_->readsAnswered();
@@ -938,7 +953,7 @@ class HandNode {
         if (!clamped.empty())
             reportClamps(slotAngles, clamped);
         try {
-            hand_->hand().setJointPositionArc(held);
+            hand_->command(held);
         } catch (const std::exception& e) {
             refuse(topic, e.what());
             return;
