@@ -82,7 +82,8 @@ def main() -> int:
             return 1
         package = {f for f in added if f.startswith(prefix + "/velmora/")}
         names = {Path(f).name for f in package}
-        for wanted in ("__init__.py", "__init__.pyi", "py.typed", "libvelmora_cpp_sdk.so.1"):
+        for wanted in ("__init__.py", "__init__.pyi", "plot.py", "py.typed",
+                       "libvelmora_cpp_sdk.so.1"):
             if wanted not in names:
                 print(f"the package lacks {wanted}: {sorted(names)}")
                 return 1

@@ -38,7 +38,7 @@ packages=(g++ cmake make libcli11-dev nlohmann-json3-dev libncurses-dev libtomlp
 
 if [ $python = 1 ]; then
   # The module (pybind11, NumPy), the pip route (scikit-build and its setuptools and wheel, a
-  # virtual environment) and the plotting example (matplotlib).
+  # virtual environment), the plotting example and `python3 -m velmora.plot` (matplotlib).
   packages+=(python3-dev pybind11-dev python3-numpy python3-skbuild python3-setuptools
     python3-wheel python3-venv python3-pip python3-matplotlib)
 fi

@@ -243,11 +243,21 @@ std::optional<std::chrono::nanoseconds> HandSession::waitForFirstReply(
     return std::nullopt;
 }
 
+ByteVector holdWith(const std::function<ByteVector()>& readNow,
+                    const std::function<void(const ByteVector&)>& command) {
+    const ByteVector now = readNow();
+    command(now);
+    return now;
+}
+
+ByteVector holdHand(hand::IHand& hand, std::chrono::milliseconds timeout) {
+    holdWith([&] { return hand.readState(timeout); },
+             [&](const ByteVector& positions) { hand.setJointPositions(positions); });
+    return hand.readState(timeout);
+}
+
 ByteVector holdHand(HandSession& session) {
-    hand::IHand& hand = session.hand();
-    const ByteVector now = hand.readState(session.timeout());
-    hand.setJointPositions(now);
-    return hand.readState(session.timeout());
+    return holdHand(session.hand(), session.timeout());
 }
 
 void holdOnInterrupt(const char* command, HandSession& session, Io& io) {

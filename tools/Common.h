@@ -142,8 +142,13 @@ class HandSession {
     std::unique_ptr<hand::IHand> hand_;
 };
 
+/// What holding a hand is, whatever reads and drives it: the positions `readNow` gives (where
+/// the hand says it is) go back to it through `command`; returns them.
+ByteVector holdWith(const std::function<ByteVector()>& readNow,
+                    const std::function<void(const ByteVector&)>& command);
 /// Commands the hand to the positions it reports now, then reads them again: the positions it
 /// holds. Throws HandTimeoutException when it does not answer.
+ByteVector holdHand(hand::IHand& hand, std::chrono::milliseconds timeout);
 ByteVector holdHand(HandSession& session);
 
 /// After Ctrl-C: holds the hand and says so on `io.err` ("velmora move: interrupted; holding the

@@ -6,7 +6,8 @@ ValueError for a wrong length (the message names what the model takes), a byte o
 and an angle that is NaN, infinite or outside its joint's limits; UnsupportedFeatureException for
 an operation the model lacks. The library's messages go to logging.getLogger("velmora")
 (log_to_stdout() sends them back to standard output). velmora.sim holds the simulated hands,
-velmora.models what each hand model is.
+velmora.models what each hand model is; `python3 -m velmora.plot trace.csv` draws a trace of
+`velmora state --follow --csv`.
 
 These stubs are also where the module's docstrings are written: the build copies them into
 the binding, so help() shows what an editor shows.

@@ -196,6 +196,36 @@ TEST(UiServer, ACommandMovesTheHandAndTheStateShowsIt) {
     EXPECT_EQ(served.state()["target"], json(close)) << "held where the hand was";
 }
 
+TEST(UiServer, AFloodOfSliderCommandsEndsAtTheLastOneAndReadingsGoOn) {
+    Served served(Listener::Loopback);
+    // Two pages dragging sliders in turn: each request is taken at once, the newest wins.
+    httplib::Client other("127.0.0.1", served.server->port());
+    other.set_read_timeout(10, 0);
+    const httplib::Headers token = {{tools::kTokenHeader, "-"}};
+    ByteVector last;
+    for (int i = 0; i < 200; ++i) {
+        ByteVector positions(10);
+        for (std::size_t s = 0; s < positions.size(); ++s)
+            positions[s] = static_cast<std::uint8_t>(100 + (i * 7 + s * 13) % 90);
+        httplib::Client& page = i % 2 == 0 ? *served.client : other;
+        const auto res = page.Post("/api/command", token, json{{"positions", positions}}.dump(),
+                                   "application/json");
+        ASSERT_TRUE(res) << "command " << i << ": " << httplib::to_string(res.error());
+        ASSERT_EQ(res->status, 202) << "command " << i << ": " << res->body;
+        last = positions;
+    }
+    EXPECT_TRUE(
+        eventually([&] { return served.state()["positions"] == json(last); }, kHandDeadline))
+        << served.state()["positions"] << " instead of " << json(last);
+    const json state = served.state();
+    EXPECT_EQ(state["target"], json(last));
+    EXPECT_FALSE(state["held"].get<bool>());
+    EXPECT_GT(state["commandsSent"].get<std::uint64_t>(), 0u);
+    EXPECT_EQ(served.session.simulated()->body().positions(0, 10), last);
+    served.twoTurns();
+    EXPECT_EQ(served.state()["positions"], json(last)) << "the hand stays at the last target";
+}
+
 TEST(UiServer, PagesTheCatalogueAndAStreamOfReadings) {
     Served served(Listener::Loopback);
     auto res = served.client->Get("/");

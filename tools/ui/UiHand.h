@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "velmora/HandStream.h"
 #include "velmora/IHand.h"
 #include "velmora/VelmoraTypes.h"
 
@@ -21,7 +22,7 @@ namespace tools {
 struct UiReading {
     /// Grows by one with every reading; 0 before the first.
     std::uint64_t sequence = 0;
-    /// When the positions were read.
+    /// When the positions came in (when this reading was made, without them).
     std::chrono::system_clock::time_point at{};
     /// One value per slot; empty when the hand did not answer.
     std::optional<ByteVector> positions;
@@ -31,25 +32,28 @@ struct UiReading {
     hand::HandHealth health;
     /// The hand's version report; empty until it answered.
     std::string version;
-    /// The last read that got no answer; empty while every read is answered.
+    /// What the hand left unanswered, or why the channel failed; empty while all is well.
     std::string problem;
-    /// The positions last sent to the hand (a command, a pose or a hold), one per slot.
+    /// The positions last given to the hand (a command, a pose or a hold), one per slot.
     std::optional<ByteVector> target;
     /// True from a hold until the next command.
     bool held = false;
-    /// Commands sent to the hand; coalesced ones count once.
+    /// Command frames sent to the hand, keep-alives left out: a command that a newer one
+    /// replaced before it went out never counts.
     std::uint64_t commandsSent = 0;
 };
 
-/// The hand, read and driven by one worker thread with the blocking calls of IHand, so that no
-/// HTTP handler ever waits for the bus. Commands only store the newest target; the worker sends
-/// it on its next turn, so commands from several browsers coalesce and the latest wins.
+/// The hand through one HandStream, so that no HTTP handler ever waits for the bus: positions
+/// every cycle, temperatures and faults once a second, published to the page at `rate`; the
+/// fingertips and the version, which the stream does not read, come from the getters on a
+/// thread of their own at a low rate. Commands go to the stream, which sends the newest, so
+/// that commands from several browsers coalesce and the latest wins.
 class UiHand {
   public:
-    /// Starts the worker, which reads the hand `rate` times a second; a fresh read waits at most
-    /// `timeout`.
+    /// Starts the stream; a reading is published `rate` times a second, each waiting at most
+    /// `timeout` for the hand's next positions.
     UiHand(hand::IHand& hand, VELMORA model, std::chrono::milliseconds timeout, double rate = 30);
-    /// Holds the hand (see hold), then stops the worker.
+    /// Stops the stream, then holds the hand (see holdHand) with the blocking calls.
     ~UiHand();
     UiHand(const UiHand&) = delete;
     UiHand& operator=(const UiHand&) = delete;
@@ -64,37 +68,35 @@ class UiHand {
 
     /// Joint positions, one per slot, already checked.
     void command(const ByteVector& positions);
-    /// Joint angles in radians, one per slot, already checked.
+    /// Joint angles in radians, one per slot, already checked; throws std::invalid_argument
+    /// when the stream cannot convert them (a hand identifier that names no side).
     void commandArc(const RadianVector& angles);
-    /// Commands the positions the hand reports now, dropping a command not yet sent.
+    /// Commands the positions the hand reported last, replacing a command not yet sent.
     void hold();
 
   private:
-    struct Pending {
-        std::optional<ByteVector> positions;
-        std::optional<RadianVector> angles;
-        bool hold = false;
-    };
-
-    void run();
-    void send(Pending pending, UiReading& next);
-    std::optional<ByteVector> fresh(hand::Reading what, bool& available, UiReading& next);
+    void publish();
+    void readSide();
 
     hand::IHand& hand_;
     const VELMORA model_;
     const std::chrono::milliseconds timeout_;
     const double rate_;
+    HandStream stream_;
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
+    mutable std::condition_variable changed_;  // a new reading
+    std::condition_variable wake_;             // the threads' stop
     UiReading latest_;
-    Pending pending_;
     bool running_ = true;
+    // What the side thread last read.
+    ForceData force_;
+    std::string version_, sideProblem_;
+    // What was last commanded.
+    std::optional<ByteVector> target_;
+    bool held_ = false;
 
-    // The worker's own.
-    bool hasTemperatures_ = true, hasFaults_ = true, hasForce_ = true;
-
-    std::thread worker_;
+    std::thread publisher_, side_;
 };
 
 }  // namespace tools

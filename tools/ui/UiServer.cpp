@@ -176,7 +176,7 @@ std::string poseChoices() {
     return text;
 }
 
-/// Checks a command with the command line's rules and hands it to the worker; the reason it
+/// Checks a command with the command line's rules and hands it to the stream; the reason it
 /// was refused, empty when accepted.
 std::string takeCommand(UiHand& hand, const std::string& body) {
     const json doc = json::parse(body, nullptr, false);
@@ -216,7 +216,11 @@ std::string takeCommand(UiHand& hand, const std::string& body) {
     const auto slots = models::perSlot<double>(model, angles, 0.0);
     if (!slots)
         return name + " " + models::countsTaken(model);
-    hand.commandArc(*slots);
+    try {
+        hand.commandArc(*slots);
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
     return "";
 }
 
