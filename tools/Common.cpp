@@ -259,6 +259,30 @@ void holdOnInterrupt(const char* command, HandSession& session, Io& io) {
     }
 }
 
+std::optional<StampedReading> awaitReading(HandStream& stream, hand::Reading what,
+                                           std::uint64_t after, std::chrono::milliseconds timeout,
+                                           const std::atomic<bool>& stop) {
+    using Clock = std::chrono::steady_clock;
+    // next() does not see `stop`: wait in slices short enough that Ctrl-C ends the wait at once.
+    constexpr std::chrono::milliseconds kSlice{20};
+    const auto end = Clock::now() + timeout;
+    while (!stop) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+        if (auto reading =
+                stream.next(what, after, std::clamp(left, std::chrono::milliseconds(0), kSlice)))
+            return reading;
+        if (Clock::now() >= end)
+            break;
+    }
+    return std::nullopt;
+}
+
+std::string handIdText(std::uint32_t id) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id));
+    return text;
+}
+
 std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values) {
     std::vector<Labelled> out;
     const models::ModelInfo& m = models::info(model);
