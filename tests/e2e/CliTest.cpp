@@ -11,12 +11,14 @@
 #include <fstream>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "CanLog.h"
 #include "Cli.h"
 #include "FrameMeaning.h"
+#include "MonitorLayout.h"
 #include "support/HandPeer.h"
 #include "velmora/Models.h"
 #include "velmora/Protocol.h"
@@ -729,4 +731,78 @@ TEST(Protocol, EverySimulatedReplyIsAKnownReply) {
         }
         EXPECT_GT(replies, 5u) << models::modelName(model);
     }
+}
+
+// The view fits the terminal: the header folds instead of running into the joints, every joint
+// has a cell of its own (or the title counts those without one), nothing reaches past the right
+// edge or the last row.
+TEST(MonitorLayout, FitsEveryModelOnTerminalsDownTo60By15) {
+    struct Size {
+        int columns, rows;
+        bool everyJoint;
+    };
+    const Size sizes[] = {{tools::kMonitorColumns, tools::kMonitorRows, true},
+                          {80, 24, true},
+                          {120, 40, true},
+                          {60, 8, false}};
+    for (const Size& size : sizes) {
+        for (VELMORA model : models::everyHand()) {
+            const std::string name = models::modelName(model);
+            SCOPED_TRACE(name + " on " + std::to_string(size.columns) + "x" +
+                         std::to_string(size.rows));
+            const std::vector<std::string> parts = {
+                "velmora monitor  " + name + " right on virtual:can0", "10.0 Hz", "1000 frames/s",
+                "last reply 999 ms", "CHANNEL DOWN"};
+            const tools::MonitorLayout l =
+                tools::layoutMonitor(model, size.columns, size.rows, parts);
+            std::string header;
+            for (const std::string& line : l.header) {
+                EXPECT_LE(int(line.size()), size.columns) << line;
+                header += line + "\n";
+            }
+            for (const std::string& part : parts)
+                EXPECT_NE(header.find(part), std::string::npos) << header;
+            EXPECT_LE(int(l.header.size()), l.jointsTitleRow) << "the header runs into the joints";
+
+            EXPECT_EQ(l.shown + l.more, models::info(model).joints);
+            if (size.everyJoint) {
+                EXPECT_EQ(l.more, 0u);
+            } else {
+                EXPECT_GT(l.more, 0u);
+                EXPECT_NE(l.jointsTitle.find("+" + std::to_string(l.more) + " more"),
+                          std::string::npos)
+                    << l.jointsTitle;
+            }
+            EXPECT_GE(l.barWidth, 8);
+            EXPECT_LE(9 + l.barWidth, l.cellWidth - (l.jointColumns > 1 ? 1 : 0));
+            std::set<std::pair<int, int>> cells;
+            for (std::size_t j = 0; j < l.shown; ++j) {
+                EXPECT_GT(l.cellRow(j), l.jointsTitleRow) << j;
+                EXPECT_LT(l.cellRow(j), l.lowerRow) << j;
+                EXPECT_LE(l.cellColumn(j) + 9 + l.barWidth, size.columns) << j;
+                cells.insert({l.cellRow(j), l.cellColumn(j)});
+            }
+            EXPECT_EQ(cells.size(), l.shown);
+            EXPECT_LE(l.lowerRow + l.temperatureLines + l.faultLines, l.problemRow);
+            EXPECT_EQ(l.problemRow, size.rows - 1);
+        }
+    }
+}
+
+TEST(MonitorLayout, ItemsFoldIntoLinesAndCountWhatDoesNotFit) {
+    struct Case {
+        std::string prefix;
+        std::vector<std::string> items;
+        int width, maxLines;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"faults: ", {"none"}, 60, 1, {"faults: none"}},
+        {"t: ", {"A=1", "B=2", "C=3"}, 9, 3, {"t: A=1", "  B=2 C=3"}},
+        {"t: ", {"A=1", "B=2", "C=3", "D=4"}, 14, 1, {"t: A=1 +3 more"}},
+        {"t: ", {"A=1", "B=2", "C=3", "D=4", "E=5"}, 9, 2, {"t: A=1", "  +4 more"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tools::foldItems(c.prefix, c.items, c.width, c.maxLines), c.lines)
+            << ::testing::PrintToString(c.items) << " in " << c.width;
 }
