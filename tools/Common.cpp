@@ -91,11 +91,25 @@ std::uint32_t parseSide(const std::string& name) {
     return *side;
 }
 
-void addModelOption(CLI::App* command, std::string& model, bool required) {
-    auto* option = command->add_option("--model,-m", model, "Hand model: " + models::modelChoices())
+void addModelOption(CLI::App* command, std::string& model, bool required, const std::string& help) {
+    auto* option = command
+                       ->add_option("--model,-m", model,
+                                    help.empty() ? "Hand model: " + models::modelChoices() : help)
                        ->check(modelValidator());
     if (required)
         option->required();
+}
+
+void addSideOption(CLI::App* command, std::string& side, bool& given) {
+    command->add_option("--side,-s", side, "left or right (the hand's CAN identifier)")
+        ->capture_default_str()
+        ->each([&given](const std::string&) { given = true; })
+        ->check(CLI::Validator(
+            [](std::string& v) -> std::string {
+                return models::sideFromName(v) ? ""
+                                               : "unknown side '" + v + "': choose left or right";
+            },
+            "SIDE"));
 }
 
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired) {
@@ -108,15 +122,7 @@ void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired)
         model->required();
     command->add_flag("--force", options.force,
                       "Send even when the hand reports another model or side");
-    command->add_option("--side,-s", options.side, "left or right (the hand's CAN identifier)")
-        ->capture_default_str()
-        ->each([&options](const std::string&) { options.sideGiven = true; })
-        ->check(CLI::Validator(
-            [](std::string& v) -> std::string {
-                return models::sideFromName(v) ? ""
-                                               : "unknown side '" + v + "': choose left or right";
-            },
-            "SIDE"));
+    addSideOption(command, options.side, options.sideGiven);
     command
         ->add_option("--channel,-c", options.channel,
                      "SocketCAN interface (can0, vcan0, ...) or virtual:NAME in this process")

@@ -102,8 +102,11 @@ struct NoAnswerError : std::runtime_error {
 
 /// Adds the common options to a subcommand; --model is required when `modelRequired`.
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired = true);
-/// Adds --model alone (decode).
-void addModelOption(CLI::App* command, std::string& model, bool required = true);
+/// Adds --model alone (decode), with its own help text when `help` is not empty.
+void addModelOption(CLI::App* command, std::string& model, bool required = true,
+                    const std::string& help = "");
+/// Adds --side; `given` turns true when the caller gives it.
+void addSideOption(CLI::App* command, std::string& side, bool& given);
 
 /// The model and the side a user typed (models::modelFromName, models::sideFromName); throw
 /// UsageError naming the choices for any other text.

@@ -299,6 +299,100 @@ TEST(Cli, InterruptedMoveHoldsTheHand) {
     EXPECT_NE(hand.body().positions(0, 10), models::pose(TOVIN, models::PoseName::Close));
 }
 
+// The frames a tovin's hand object sends for slow joints and a close, as a log whose last frame
+// comes an hour later: a replay of it waits there until interrupted.
+struct SlowClose {
+    Frames commands;
+    std::string log;
+};
+
+SlowClose slowCloseLog(const std::string& path) {
+    const std::string scratch = "can-" + uniqueBusName() + "-log";
+    HandPeer peer(scratch, RIGHT);
+    SlowClose made;
+    {
+        auto hand = factory::HandFactory::createHand(TOVIN, RIGHT, "virtual:" + scratch, 1000000);
+        peer.drain();
+        hand->setSpeed(ByteVector(10, 0));  // the slowest: seconds from open to close
+        hand->setJointPositions(models::pose(TOVIN, models::PoseName::Close));
+        made.commands = peer.drain();
+    }
+    std::string text;
+    LoggedFrame frame;
+    frame.seconds = 1733760000;
+    frame.interface = "can0";
+    frame.id = RIGHT;
+    const auto add = [&](const ByteVector& data) {
+        frame.len = static_cast<std::uint8_t>(data.size());
+        std::copy(data.begin(), data.end(), frame.data.begin());
+        text += tools::formatLogLine(frame) + "\n";
+        frame.microseconds += 1000;
+    };
+    for (const ByteVector& command : made.commands)
+        add(command);
+    frame.seconds += 3600;
+    add(made.commands.front());
+    writeFile(path, text);
+    made.log = path;
+    return made;
+}
+
+// Ctrl-C during a replay holds the hand named, or the one hand that answers, where it stands;
+// with no hand on the bus it says so and sends no command.
+TEST(Cli, InterruptedReplayHoldsTheHand) {
+    const SlowClose log = slowCloseLog(tempPath("slow-close.log"));
+    const ByteVector close = models::pose(TOVIN, models::PoseName::Close);
+    const std::string held = "velmora replay: interrupted; holding the hand at its positions";
+    struct Case {
+        std::vector<std::string> options;
+        bool hand;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--model", "tovin"}, true, held},
+        {{}, true, held},
+        {{}, false, "velmora replay: interrupted; no hand answered on "},
+        {{"--model", "tovin"}, false, "velmora replay: interrupted; not holding the hand: no hand"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options) + (c.hand ? " with a hand" : ""));
+        const std::string channel = bus() + std::to_string(&c - cases);
+        std::unique_ptr<sim::SimulatedHand> hand;
+        if (c.hand)
+            hand = std::make_unique<sim::SimulatedHand>(sim::openSimChannel(channel),
+                                                        sim::SimConfig{});
+        HandPeer wire(channel.substr(8), RIGHT);
+        std::vector<std::string> args = {"replay", log.log, "--channel", channel};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        std::atomic<bool> stop{false};
+        Outcome run;
+        std::thread replay([&] { run = velmoraCommand(args, &stop); });
+        Frames seen;
+        const bool closing = eventually(
+            [&] {
+                for (ByteVector& f : wire.drain())
+                    seen.push_back(std::move(f));
+                return std::find(seen.begin(), seen.end(), log.commands.back()) != seen.end();
+            },
+            30000ms);
+        stop = true;
+        replay.join();
+        ASSERT_TRUE(closing) << "the close went out";
+        EXPECT_EQ(run.status, 130) << run.err;
+        EXPECT_NE(run.err.find("sent " + std::to_string(log.commands.size()) + " frames on "),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        if (hand) {
+            EXPECT_TRUE(eventually([&] { return hand->body().targets(0, 10) != close; }))
+                << "held short of the close";
+        } else {
+            for (const ByteVector& f : wire.drain())
+                EXPECT_TRUE(f.size() == 1) << "only requests: code " << int(f.at(0));
+        }
+    }
+}
+
 // A pose saved from the hand comes back by name; state --json goes back into move.
 TEST(Cli, SavedPosesAndStateJsonMoveTheHandBack) {
     const std::string config = tempPath("config");
