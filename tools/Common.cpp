@@ -91,11 +91,25 @@ std::uint32_t parseSide(const std::string& name) {
     return *side;
 }
 
-void addModelOption(CLI::App* command, std::string& model, bool required) {
-    auto* option = command->add_option("--model,-m", model, "Hand model: " + models::modelChoices())
+void addModelOption(CLI::App* command, std::string& model, bool required, const std::string& help) {
+    auto* option = command
+                       ->add_option("--model,-m", model,
+                                    help.empty() ? "Hand model: " + models::modelChoices() : help)
                        ->check(modelValidator());
     if (required)
         option->required();
+}
+
+void addSideOption(CLI::App* command, std::string& side, bool& given) {
+    command->add_option("--side,-s", side, "left or right (the hand's CAN identifier)")
+        ->capture_default_str()
+        ->each([&given](const std::string&) { given = true; })
+        ->check(CLI::Validator(
+            [](std::string& v) -> std::string {
+                return models::sideFromName(v) ? ""
+                                               : "unknown side '" + v + "': choose left or right";
+            },
+            "SIDE"));
 }
 
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired) {
@@ -108,15 +122,7 @@ void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired)
         model->required();
     command->add_flag("--force", options.force,
                       "Send even when the hand reports another model or side");
-    command->add_option("--side,-s", options.side, "left or right (the hand's CAN identifier)")
-        ->capture_default_str()
-        ->each([&options](const std::string&) { options.sideGiven = true; })
-        ->check(CLI::Validator(
-            [](std::string& v) -> std::string {
-                return models::sideFromName(v) ? ""
-                                               : "unknown side '" + v + "': choose left or right";
-            },
-            "SIDE"));
+    addSideOption(command, options.side, options.sideGiven);
     command
         ->add_option("--channel,-c", options.channel,
                      "SocketCAN interface (can0, vcan0, ...) or virtual:NAME in this process")
@@ -267,6 +273,30 @@ void holdOnInterrupt(const char* command, HandSession& session, Io& io) {
     } catch (const std::exception& e) {
         io.err << "velmora " << command << ": could not hold the hand: " << e.what() << "\n";
     }
+}
+
+std::optional<StampedReading> awaitReading(HandStream& stream, hand::Reading what,
+                                           std::uint64_t after, std::chrono::milliseconds timeout,
+                                           const std::atomic<bool>& stop) {
+    using Clock = std::chrono::steady_clock;
+    // next() does not see `stop`: wait in slices short enough that Ctrl-C ends the wait at once.
+    constexpr std::chrono::milliseconds kSlice{20};
+    const auto end = Clock::now() + timeout;
+    while (!stop) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+        if (auto reading =
+                stream.next(what, after, std::clamp(left, std::chrono::milliseconds(0), kSlice)))
+            return reading;
+        if (Clock::now() >= end)
+            break;
+    }
+    return std::nullopt;
+}
+
+std::string handIdText(std::uint32_t id) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(id));
+    return text;
 }
 
 std::vector<Labelled> meaningful(VELMORA model, const ByteVector& values) {

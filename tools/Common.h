@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "velmora/HandStream.h"
 #include "velmora/IHand.h"
 #include "velmora/VelmoraTypes.h"
 
@@ -101,8 +102,11 @@ struct NoAnswerError : std::runtime_error {
 
 /// Adds the common options to a subcommand; --model is required when `modelRequired`.
 void addHandOptions(CLI::App* command, HandOptions& options, bool modelRequired = true);
-/// Adds --model alone (decode).
-void addModelOption(CLI::App* command, std::string& model, bool required = true);
+/// Adds --model alone (decode), with its own help text when `help` is not empty.
+void addModelOption(CLI::App* command, std::string& model, bool required = true,
+                    const std::string& help = "");
+/// Adds --side; `given` turns true when the caller gives it.
+void addSideOption(CLI::App* command, std::string& side, bool& given);
 
 /// The model and the side a user typed (models::modelFromName, models::sideFromName); throw
 /// UsageError naming the choices for any other text.
@@ -154,6 +158,15 @@ ByteVector holdHand(HandSession& session);
 /// After Ctrl-C: holds the hand and says so on `io.err` ("velmora move: interrupted; holding the
 /// hand at its positions"); a hand that no longer answers is reported, not thrown.
 void holdOnInterrupt(const char* command, HandSession& session, Io& io);
+
+/// The stream's newest `what` with a sequence number above `after`, waiting at most `timeout`;
+/// empty on time-out or soon after `stop` is set.
+std::optional<StampedReading> awaitReading(HandStream& stream, hand::Reading what,
+                                           std::uint64_t after, std::chrono::milliseconds timeout,
+                                           const std::atomic<bool>& stop);
+
+/// A hand's identifier as the library's messages write it: 0x27.
+std::string handIdText(std::uint32_t id);
 
 /// The channel a session opens: with --sim, a virtual bus named after --channel.
 std::string sessionChannel(const HandOptions& options);

@@ -2,12 +2,17 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
 #include <iomanip>
 #include <sstream>
 #include <thread>
 
+#include "MonitorLayout.h"
 #include "Subcommands.h"
 #include "velmora/HandException.h"
+#include "velmora/HandStream.h"
 #include "velmora/Models.h"
 
 // Last: curses defines macros with common names.
@@ -36,17 +41,32 @@ struct Snapshot {
     bool channelUp = true;
 };
 
-/// Reads what the view shows; a reading the model lacks is dropped for good.
+// Readings asked for once a second count as missing when none came in for this long.
+constexpr auto kStale = std::chrono::seconds(2);
+
+std::string missing(hand::Reading what, std::uint32_t side, std::chrono::milliseconds within) {
+    return std::string("No ") + models::readingName(what).name + " from hand " + handIdText(side) +
+           " within " + std::to_string(within.count()) + " ms";
+}
+
+/// Takes what the view shows from a stream of the hand: the positions every cycle, the
+/// temperatures and faults once a second; a reading the model lacks is left out.
 class Reader {
   public:
-    explicit Reader(HandSession& session) : session_(session) {}
+    Reader(HandSession& session, bool fingertips)
+        : session_(session), stream_(session.hand()), hasForce_(fingertips) {
+        const HandStreamHealth health = stream_.health();
+        for (std::size_t r = 0; r < kReadingCount; ++r)
+            streamed_[r] = health.readings[r].requestedRate > 0;
+    }
 
-    Snapshot read() {
+    Snapshot read(const std::atomic<bool>& stop) {
         Snapshot s;
+        s.positions = newest(hand::Reading::Positions, s, stop);
+        s.temperatures = lastOf(hand::Reading::Temperatures, s, stop);
+        s.faults = lastOf(hand::Reading::Faults, s, stop);
+        first_ = false;
         hand::IHand& hand = session_.hand();
-        s.positions = fresh(hand::Reading::Positions, s, hasPositions_);
-        s.temperatures = fresh(hand::Reading::Temperatures, s, hasTemperatures_);
-        s.faults = fresh(hand::Reading::Faults, s, hasFaults_);
         if (hasForce_) {
             try {
                 s.force = hand.getForce();
@@ -69,21 +89,47 @@ class Reader {
     }
 
   private:
-    std::optional<ByteVector> fresh(hand::Reading what, Snapshot& s, bool& available) {
-        if (!available)
+    // A reading newer than the last refresh's.
+    std::optional<ByteVector> newest(hand::Reading what, Snapshot& s,
+                                     const std::atomic<bool>& stop) {
+        const std::size_t r = static_cast<std::size_t>(what);
+        if (!streamed_[r])
             return std::nullopt;
-        try {
-            return session_.hand().readFresh(what, session_.timeout());
-        } catch (const UnsupportedFeatureException&) {
-            available = false;
-        } catch (const HandTimeoutException& e) {
-            s.problem = e.what();
+        if (auto reading = awaitReading(stream_, what, held_[r], session_.timeout(), stop)) {
+            held_[r] = reading->sequence;
+            return reading->values;
         }
+        if (!stop)
+            s.problem = missing(what, session_.side(), session_.timeout());
+        return std::nullopt;
+    }
+
+    // The last that came in of a slow reading; the first refresh waits for one.
+    std::optional<ByteVector> lastOf(hand::Reading what, Snapshot& s,
+                                     const std::atomic<bool>& stop) {
+        const std::size_t r = static_cast<std::size_t>(what);
+        if (!streamed_[r])
+            return std::nullopt;
+        StampedReading reading = stream_.latest(what);
+        if (first_ && reading.empty())
+            reading =
+                awaitReading(stream_, what, 0, session_.timeout(), stop).value_or(StampedReading{});
+        const auto within = first_ ? session_.timeout() : kStale + session_.timeout();
+        if (!reading.empty() && reading.age <= within)
+            return reading.values;
+        if (!stop)
+            s.problem = missing(what, session_.side(),
+                                std::chrono::duration_cast<std::chrono::milliseconds>(within));
         return std::nullopt;
     }
 
     HandSession& session_;
-    bool hasPositions_ = true, hasTemperatures_ = true, hasFaults_ = true, hasForce_ = true;
+    HandStream stream_;
+    std::array<bool, kReadingCount> streamed_{};
+    std::array<std::uint64_t, kReadingCount> held_{};
+    bool first_ = true;
+    // The fingertips only where the view shows them: asking for them takes the budget.
+    bool hasForce_;
     Clock::time_point lastAt_{};
     std::uint64_t lastFrames_ = 0;
 };
@@ -97,24 +143,41 @@ std::string ageText(const Snapshot& s) {
     return t.str();
 }
 
-std::string labelled(VELMORA model, const std::optional<ByteVector>& values) {
+std::vector<std::string> labelledItems(VELMORA model, const std::optional<ByteVector>& values) {
     if (!values)
-        return "-";
-    std::string text;
+        return {"-"};
+    std::vector<std::string> items;
     for (const Labelled& v : meaningful(model, *values))
-        text += (text.empty() ? "" : " ") + v.label + "=" + std::to_string(v.value);
+        items.push_back(v.label + "=" + std::to_string(v.value));
+    return items;
+}
+
+std::vector<std::string> faultItems(VELMORA model, const std::optional<ByteVector>& faults) {
+    if (!faults)
+        return {"-"};
+    std::vector<std::string> items;
+    for (const Labelled& v : meaningful(model, *faults)) {
+        if (v.value != 0)
+            items.push_back(v.label + "=" + std::to_string(v.value));
+    }
+    if (items.empty())
+        items.push_back("none");
+    return items;
+}
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : " ") + item;
     return text;
 }
 
+std::string labelled(VELMORA model, const std::optional<ByteVector>& values) {
+    return joined(labelledItems(model, values));
+}
+
 std::string faultText(VELMORA model, const std::optional<ByteVector>& faults) {
-    if (!faults)
-        return "-";
-    std::string text;
-    for (const Labelled& v : meaningful(model, *faults)) {
-        if (v.value != 0)
-            text += (text.empty() ? "" : " ") + v.label + "=" + std::to_string(v.value);
-    }
-    return text.empty() ? "none" : text;
+    return joined(faultItems(model, faults));
 }
 
 std::string plainLine(VELMORA model, const Snapshot& s, double seconds) {
@@ -147,51 +210,79 @@ class Screen {
     Screen& operator=(const Screen&) = delete;
 };
 
+std::vector<std::string> headerParts(const HandSession& session, const Snapshot& s, double rate) {
+    std::ostringstream hz, frames;
+    hz << std::fixed << std::setprecision(1) << rate << " Hz";
+    frames << std::fixed << std::setprecision(0) << s.framesPerSecond << " frames/s";
+    std::vector<std::string> parts = {
+        std::string("velmora monitor  ") + models::modelName(session.model()) + " " +
+            models::sideName(session.side()) + " on " + session.channel(),
+        hz.str(), frames.str(), "last reply " + ageText(s)};
+    if (!s.channelUp)
+        parts.push_back("CHANNEL DOWN");
+    return parts;
+}
+
+// Text that stops at the right edge instead of running on into the next row.
+void put(int row, int column, const std::string& text) {
+    if (row >= 0 && row < LINES && column < COLS)
+        mvaddnstr(row, column, text.c_str(), COLS - column);
+}
+
 void draw(const HandSession& session, const Snapshot& s, double rate) {
     const VELMORA model = session.model();
+    const MonitorLayout layout = layoutMonitor(model, COLS, LINES, headerParts(session, s, rate));
     erase();
-    int row = 0;
-    mvprintw(row++, 0, "velmora monitor  %s %s on %s   %.1f Hz   %.0f frames/s   last reply %s%s",
-             models::modelName(model), models::sideName(session.side()), session.channel().c_str(),
-             rate, s.framesPerSecond, ageText(s).c_str(), s.channelUp ? "" : "   CHANNEL DOWN");
-    mvprintw(row++, 0, "q quits");
-    ++row;
-    mvprintw(row++, 0, "joints (0..255)");
-    const int width = std::max(10, std::min(COLS - 16, 50));
+    for (std::size_t i = 0; i < layout.header.size(); ++i)
+        put(static_cast<int>(i), 0, layout.header[i]);
+    put(layout.jointsTitleRow, 0, layout.jointsTitle);
     if (s.positions) {
-        for (const Labelled& v : meaningful(model, *s.positions)) {
-            const int filled = v.value * width / 255;
-            mvprintw(row, 1, "%-4s%3d ", v.label.c_str(), v.value);
-            for (int i = 0; i < width; ++i)
+        const std::vector<Labelled> values = meaningful(model, *s.positions);
+        for (std::size_t j = 0; j < values.size() && j < layout.shown; ++j) {
+            const Labelled& v = values[j];
+            const int row = layout.cellRow(j);
+            const int column = layout.cellColumn(j);
+            char lead[32];
+            std::snprintf(lead, sizeof lead, " %-4s%3d ", v.label.c_str(), v.value);
+            put(row, column, lead);
+            const int filled = v.value * layout.barWidth / 255;
+            move(row, column + static_cast<int>(std::strlen(lead)));
+            for (int i = 0; i < layout.barWidth; ++i)
                 addch(i < filled ? ACS_CKBOARD : '.');
-            ++row;
         }
     } else {
-        mvprintw(row++, 1, "no answer");
+        put(layout.jointsTitleRow + 1, 1, "no answer");
     }
-    ++row;
-    mvprintw(row++, 0, "temperatures (deg C): %s", labelled(model, s.temperatures).c_str());
-    mvprintw(row++, 0, "faults: %s", faultText(model, s.faults).c_str());
-    if (!s.force.empty()) {
+    int row = layout.lowerRow;
+    for (const std::string& line :
+         foldItems("temperatures (deg C): ", labelledItems(model, s.temperatures), COLS,
+                   layout.temperatureLines))
+        put(row++, 0, line);
+    for (const std::string& line :
+         foldItems("faults: ", faultItems(model, s.faults), COLS, layout.faultLines))
+        put(row++, 0, line);
+    if (!s.force.empty() && row + 2 < layout.problemRow) {
         ++row;
-        mvprintw(row++, 0, "fingertips   thumb   index   middle  ring    little");
+        put(row++, 0, "fingertips   thumb   index   middle  ring    little");
         static const char kShades[] = " .:-=+*#%@";
         std::size_t rows = 0;
         for (const auto& finger : s.force)
             rows = std::max(rows, finger.size());
-        for (std::size_t r = 0; r < rows && row < LINES - 1; ++r) {
-            move(row++, 13);
+        for (std::size_t r = 0; r < rows && row < layout.problemRow; ++r) {
+            std::string line(13, ' ');
             for (const auto& finger : s.force) {
                 std::string cells;
                 if (r < finger.size())
                     for (std::uint8_t v : finger[r])
                         cells += kShades[v * 9 / 255];
-                printw("%-8s", cells.c_str());
+                cells.resize(std::max<std::size_t>(cells.size(), 8), ' ');
+                line += cells;
             }
+            put(row++, 0, line);
         }
     }
-    if (!s.problem.empty() && row < LINES)
-        mvprintw(std::min(row + 1, LINES - 1), 0, "%s", s.problem.c_str());
+    if (!s.problem.empty())
+        put(std::min(row + 1, layout.problemRow), 0, s.problem);
     refresh();
 }
 
@@ -204,7 +295,7 @@ int runMonitor(const MonitorOptions& options, Io& io) {
     handOptions.requireAnswer = true;
     HandSession session(handOptions);
     session.waitForFirstReply(session.timeout(), io.stop);
-    Reader reader(session);
+    Reader reader(session, io.terminal);
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / options.rate));
     const auto start = Clock::now();
@@ -214,7 +305,7 @@ int runMonitor(const MonitorOptions& options, Io& io) {
     if (io.terminal)
         screen = std::make_unique<Screen>();
     while (!io.stop && (options.count == 0 || refreshes < options.count)) {
-        const Snapshot s = reader.read();
+        const Snapshot s = reader.read(io.stop);
         ++refreshes;
         if (screen) {
             draw(session, s, options.rate);

@@ -1,10 +1,13 @@
 // velmora replay: send a log's frames with their recorded timing.
 #include <CLI/CLI.hpp>
 
+#include <optional>
 #include <thread>
 
 #include "CanLog.h"
 #include "Subcommands.h"
+#include "velmora/Models.h"
+#include "velmora/Scan.h"
 
 namespace velmora {
 namespace tools {
@@ -18,7 +21,62 @@ struct ReplayOptions {
     std::string channel;
     double speed = 1;
     bool loop = false;
+    std::string model;  // empty: the one hand that answers
+    std::string side = "right";
+    bool sideGiven = false;
 };
+
+// The hand a replay holds after Ctrl-C: the one named, or else the one hand that answers on the
+// channel. Empty, having said why, when there is none to hold.
+std::optional<HandOptions> handToHold(const ReplayOptions& options, Io& io) {
+    HandOptions hand;
+    hand.channel = options.channel;
+    hand.side = options.side;
+    hand.sideGiven = options.sideGiven;
+    hand.requireAnswer = true;  // nothing goes to a hand that is not there
+    if (!options.model.empty()) {
+        hand.model = options.model;
+        return hand;
+    }
+    const std::chrono::milliseconds timeout(hand.timeoutMs);
+    std::vector<HandIdentity> found;
+    if (options.sideGiven) {
+        if (auto one = identify(options.channel, parseSide(options.side), timeout, hand.bitrate))
+            found.push_back(*one);
+    } else {
+        found = scan(options.channel, timeout, hand.bitrate);
+    }
+    if (found.size() == 1 && found[0].model()) {
+        hand.model = models::modelName(*found[0].model());
+        hand.side = models::sideName(found[0].identifier);
+        hand.identified = true;
+        return hand;
+    }
+    io.err << "velmora replay: interrupted; ";
+    if (found.empty())
+        io.err << "no hand answered on " << options.channel << " within " << timeout.count()
+               << " ms, so none is held\n";
+    else if (found.size() == 1)
+        io.err << "the hand on " << options.channel
+               << " cannot tell which model it is, so it is not held (--model names it)\n";
+    else
+        io.err << found.size() << " hands answered on " << options.channel
+               << ", so none is held (--model and --side name one)\n";
+    return std::nullopt;
+}
+
+// Stops the hand where the log left it, rather than letting it run on to the last target sent.
+void holdAfterInterrupt(const ReplayOptions& options, Io& io) {
+    try {
+        const std::optional<HandOptions> hand = handToHold(options, io);
+        if (!hand)
+            return;
+        HandSession session(*hand);
+        holdOnInterrupt("replay", session, io);
+    } catch (const std::exception& e) {
+        io.err << "velmora replay: interrupted; not holding the hand: " << e.what() << "\n";
+    }
+}
 
 int runReplay(const ReplayOptions& options, Io& io) {
     if (!(options.speed > 0))
@@ -48,15 +106,18 @@ int runReplay(const ReplayOptions& options, Io& io) {
         }
     } while (options.loop && !io.stop);
     io.err << "sent " << sent << " frames on " << options.channel << "\n";
-    return kSuccess;
+    if (!io.stop)
+        return kSuccess;
+    holdAfterInterrupt(options, io);
+    return kInterrupted;
 }
 
 }  // namespace
 
 void addReplay(CLI::App& app, Subcommands& commands) {
     auto options = std::make_shared<ReplayOptions>();
-    CLI::App* command =
-        app.add_subcommand("replay", "Send a log's frames on an interface with their timing");
+    CLI::App* command = app.add_subcommand(
+        "replay", "Send a log's frames on an interface with their timing (Ctrl-C holds the hand)");
     command->add_option("file", options->file, "Log in can-utils' format (candump -L)")->required();
     command
         ->add_option("--channel,-c", options->channel,
@@ -65,6 +126,10 @@ void addReplay(CLI::App& app, Subcommands& commands) {
     command->add_option("--speed", options->speed, "Play this many times faster")
         ->capture_default_str();
     command->add_flag("--loop", options->loop, "Start again at the end until interrupted");
+    addModelOption(command, options->model, false,
+                   "The hand Ctrl-C holds where it stands: " + models::modelChoices() +
+                       " (without it: the one hand that answers on the channel)");
+    addSideOption(command, options->side, options->sideGiven);
     commands.add(command, [options](Io& io) {
         return guarded("replay", io, [&] { return runReplay(*options, io); });
     });

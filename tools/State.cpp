@@ -9,6 +9,7 @@
 
 #include "Subcommands.h"
 #include "velmora/HandException.h"
+#include "velmora/HandStream.h"
 #include "velmora/Models.h"
 
 namespace velmora {
@@ -89,22 +90,42 @@ struct FollowOptions {
     long long count = 0;
 };
 
-// One line per reading of the positions, stamped with the wall clock as candump stamps frames;
-// each read blocks until the hand answers it.
+// One line per new reading of the positions, stamped with the time its last frame came in, as
+// candump stamps frames. The stream asks for the positions at the rate of the lines, so that a
+// slow follow does not take the hand's send budget from other callers.
 int follow(HandSession& session, const FollowOptions& options, Io& io) {
     using Clock = std::chrono::steady_clock;
+    HandStreamOptions asked;
+    asked.rate(hand::Reading::Positions, options.rate)
+        .rate(hand::Reading::Temperatures, 0)
+        .rate(hand::Reading::Faults, 0);
+    HandStream stream(session.hand(), asked);
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / options.rate));
-    auto next = Clock::now();
+    // The next reading is asked for a period after the last; the hand has its timeout to answer.
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(period) + session.timeout();
+    Clock::time_point next{};
     bool header = false;
+    StampedReading held;
     for (long long n = 0; !io.stop && (options.count == 0 || n < options.count); ++n) {
-        const ByteVector positions = session.hand().readState(session.timeout());
-        const auto now = std::chrono::system_clock::now().time_since_epoch();
-        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+        const auto reading =
+            awaitReading(stream, hand::Reading::Positions, held.sequence, wait, io.stop);
+        if (!reading) {
+            if (io.stop)
+                break;
+            throw HandTimeoutException("No positions from hand " + handIdText(session.side()) +
+                                       " within " + std::to_string(wait.count()) + " ms");
+        }
+        held = *reading;
+        if (n == 0)
+            next = Clock::now();  // the lines keep to the rate from the first on
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                            held.receivedSystem.time_since_epoch())
+                            .count();
         char stamp[32];
         std::snprintf(stamp, sizeof stamp, "%lld.%06lld", static_cast<long long>(us / 1000000),
                       static_cast<long long>(us % 1000000));
-        const std::vector<Labelled> values = meaningful(session.model(), positions);
+        const std::vector<Labelled> values = meaningful(session.model(), held.values);
         if (options.csv && !header) {
             io.out << "time";
             for (const Labelled& v : values)
@@ -244,8 +265,9 @@ void addState(CLI::App& app, Subcommands& commands) {
     addHandOptions(command, *options);
     command->add_flag("--json", *json, "Print one JSON object instead of the table");
     command->add_flag("--follow,-f", following->follow,
-                      "Read the positions again and again, one line per reading with its time");
-    command->add_option("--rate", following->rate, "Readings per second with --follow")
+                      "Follow the positions, one line per new reading with the time it came in");
+    command
+        ->add_option("--rate", following->rate, "With --follow: at most this many lines per second")
         ->capture_default_str();
     command->add_flag("--csv", following->csv, "With --follow: comma-separated, a header first");
     command->add_option("--count,-n", following->count,

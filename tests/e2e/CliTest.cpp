@@ -11,12 +11,14 @@
 #include <fstream>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "CanLog.h"
 #include "Cli.h"
 #include "FrameMeaning.h"
+#include "MonitorLayout.h"
 #include "support/HandPeer.h"
 #include "velmora/Models.h"
 #include "velmora/Protocol.h"
@@ -297,6 +299,100 @@ TEST(Cli, InterruptedMoveHoldsTheHand) {
     EXPECT_NE(hand.body().positions(0, 10), models::pose(TOVIN, models::PoseName::Close));
 }
 
+// The frames a tovin's hand object sends for slow joints and a close, as a log whose last frame
+// comes an hour later: a replay of it waits there until interrupted.
+struct SlowClose {
+    Frames commands;
+    std::string log;
+};
+
+SlowClose slowCloseLog(const std::string& path) {
+    const std::string scratch = "can-" + uniqueBusName() + "-log";
+    HandPeer peer(scratch, RIGHT);
+    SlowClose made;
+    {
+        auto hand = factory::HandFactory::createHand(TOVIN, RIGHT, "virtual:" + scratch, 1000000);
+        peer.drain();
+        hand->setSpeed(ByteVector(10, 0));  // the slowest: seconds from open to close
+        hand->setJointPositions(models::pose(TOVIN, models::PoseName::Close));
+        made.commands = peer.drain();
+    }
+    std::string text;
+    LoggedFrame frame;
+    frame.seconds = 1733760000;
+    frame.interface = "can0";
+    frame.id = RIGHT;
+    const auto add = [&](const ByteVector& data) {
+        frame.len = static_cast<std::uint8_t>(data.size());
+        std::copy(data.begin(), data.end(), frame.data.begin());
+        text += tools::formatLogLine(frame) + "\n";
+        frame.microseconds += 1000;
+    };
+    for (const ByteVector& command : made.commands)
+        add(command);
+    frame.seconds += 3600;
+    add(made.commands.front());
+    writeFile(path, text);
+    made.log = path;
+    return made;
+}
+
+// Ctrl-C during a replay holds the hand named, or the one hand that answers, where it stands;
+// with no hand on the bus it says so and sends no command.
+TEST(Cli, InterruptedReplayHoldsTheHand) {
+    const SlowClose log = slowCloseLog(tempPath("slow-close.log"));
+    const ByteVector close = models::pose(TOVIN, models::PoseName::Close);
+    const std::string held = "velmora replay: interrupted; holding the hand at its positions";
+    struct Case {
+        std::vector<std::string> options;
+        bool hand;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--model", "tovin"}, true, held},
+        {{}, true, held},
+        {{}, false, "velmora replay: interrupted; no hand answered on "},
+        {{"--model", "tovin"}, false, "velmora replay: interrupted; not holding the hand: no hand"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options) + (c.hand ? " with a hand" : ""));
+        const std::string channel = bus() + std::to_string(&c - cases);
+        std::unique_ptr<sim::SimulatedHand> hand;
+        if (c.hand)
+            hand = std::make_unique<sim::SimulatedHand>(sim::openSimChannel(channel),
+                                                        sim::SimConfig{});
+        HandPeer wire(channel.substr(8), RIGHT);
+        std::vector<std::string> args = {"replay", log.log, "--channel", channel};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        std::atomic<bool> stop{false};
+        Outcome run;
+        std::thread replay([&] { run = velmoraCommand(args, &stop); });
+        Frames seen;
+        const bool closing = eventually(
+            [&] {
+                for (ByteVector& f : wire.drain())
+                    seen.push_back(std::move(f));
+                return std::find(seen.begin(), seen.end(), log.commands.back()) != seen.end();
+            },
+            30000ms);
+        stop = true;
+        replay.join();
+        ASSERT_TRUE(closing) << "the close went out";
+        EXPECT_EQ(run.status, 130) << run.err;
+        EXPECT_NE(run.err.find("sent " + std::to_string(log.commands.size()) + " frames on "),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        if (hand) {
+            EXPECT_TRUE(eventually([&] { return hand->body().targets(0, 10) != close; }))
+                << "held short of the close";
+        } else {
+            for (const ByteVector& f : wire.drain())
+                EXPECT_TRUE(f.size() == 1) << "only requests: code " << int(f.at(0));
+        }
+    }
+}
+
 // A pose saved from the hand comes back by name; state --json goes back into move.
 TEST(Cli, SavedPosesAndStateJsonMoveTheHandBack) {
     const std::string config = tempPath("config");
@@ -342,20 +438,33 @@ TEST(Cli, SavedPosesAndStateJsonMoveTheHandBack) {
     ::unsetenv("XDG_CONFIG_HOME");
 }
 
+// The stamps are the readings' own receive times. The lines keep to the rate from the first on,
+// and each reading came in after the line before it was asked for: n lines span more than n - 2
+// periods, however slow the machine.
 TEST(Cli, StateFollowPrintsCsvRowsWithRisingTimes) {
-    const Outcome run = velmoraCommand({"state", "--model", "marlo", "--sim", "--channel", bus(),
-                                        "--follow", "--csv", "--rate", "50", "--count", "5"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const auto rows = lines(run.out);
-    ASSERT_EQ(rows.size(), 6u) << run.out;
-    EXPECT_EQ(rows[0].rfind("time,J0,", 0), 0u) << rows[0];
-    const auto columns = std::count(rows[0].begin(), rows[0].end(), ',');
-    double last = 0;
-    for (std::size_t i = 1; i < rows.size(); ++i) {
-        EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), columns) << rows[i];
-        const double time = std::stod(rows[i]);
-        EXPECT_GT(time, last) << rows[i];
-        last = time;
+    struct Case {
+        const char* model;
+        const char* rate;
+        long long count;
+        double leastSpan;  // seconds from the first stamp to the last
+    };
+    for (const Case& c : {Case{"marlo", "50", 5, 0}, Case{"tovin", "50", 100, 1.9}}) {
+        const Outcome run =
+            velmoraCommand({"state", "--model", c.model, "--sim", "--channel", bus(), "--follow",
+                            "--csv", "--rate", c.rate, "--count", std::to_string(c.count)});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto rows = lines(run.out);
+        ASSERT_EQ(rows.size(), std::size_t(c.count) + 1) << run.out;
+        EXPECT_EQ(rows[0].rfind("time,J0,", 0), 0u) << rows[0];
+        const auto columns = std::count(rows[0].begin(), rows[0].end(), ',');
+        double last = 0;
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            EXPECT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), columns) << rows[i];
+            const double time = std::stod(rows[i]);
+            EXPECT_GT(time, last) << rows[i];
+            last = time;
+        }
+        EXPECT_GE(last - std::stod(rows[1]), c.leastSpan) << c.model << " at " << c.rate;
     }
 }
 
@@ -716,4 +825,78 @@ TEST(Protocol, EverySimulatedReplyIsAKnownReply) {
         }
         EXPECT_GT(replies, 5u) << models::modelName(model);
     }
+}
+
+// The view fits the terminal: the header folds instead of running into the joints, every joint
+// has a cell of its own (or the title counts those without one), nothing reaches past the right
+// edge or the last row.
+TEST(MonitorLayout, FitsEveryModelOnTerminalsDownTo60By15) {
+    struct Size {
+        int columns, rows;
+        bool everyJoint;
+    };
+    const Size sizes[] = {{tools::kMonitorColumns, tools::kMonitorRows, true},
+                          {80, 24, true},
+                          {120, 40, true},
+                          {60, 8, false}};
+    for (const Size& size : sizes) {
+        for (VELMORA model : models::everyHand()) {
+            const std::string name = models::modelName(model);
+            SCOPED_TRACE(name + " on " + std::to_string(size.columns) + "x" +
+                         std::to_string(size.rows));
+            const std::vector<std::string> parts = {
+                "velmora monitor  " + name + " right on virtual:can0", "10.0 Hz", "1000 frames/s",
+                "last reply 999 ms", "CHANNEL DOWN"};
+            const tools::MonitorLayout l =
+                tools::layoutMonitor(model, size.columns, size.rows, parts);
+            std::string header;
+            for (const std::string& line : l.header) {
+                EXPECT_LE(int(line.size()), size.columns) << line;
+                header += line + "\n";
+            }
+            for (const std::string& part : parts)
+                EXPECT_NE(header.find(part), std::string::npos) << header;
+            EXPECT_LE(int(l.header.size()), l.jointsTitleRow) << "the header runs into the joints";
+
+            EXPECT_EQ(l.shown + l.more, models::info(model).joints);
+            if (size.everyJoint) {
+                EXPECT_EQ(l.more, 0u);
+            } else {
+                EXPECT_GT(l.more, 0u);
+                EXPECT_NE(l.jointsTitle.find("+" + std::to_string(l.more) + " more"),
+                          std::string::npos)
+                    << l.jointsTitle;
+            }
+            EXPECT_GE(l.barWidth, 8);
+            EXPECT_LE(9 + l.barWidth, l.cellWidth - (l.jointColumns > 1 ? 1 : 0));
+            std::set<std::pair<int, int>> cells;
+            for (std::size_t j = 0; j < l.shown; ++j) {
+                EXPECT_GT(l.cellRow(j), l.jointsTitleRow) << j;
+                EXPECT_LT(l.cellRow(j), l.lowerRow) << j;
+                EXPECT_LE(l.cellColumn(j) + 9 + l.barWidth, size.columns) << j;
+                cells.insert({l.cellRow(j), l.cellColumn(j)});
+            }
+            EXPECT_EQ(cells.size(), l.shown);
+            EXPECT_LE(l.lowerRow + l.temperatureLines + l.faultLines, l.problemRow);
+            EXPECT_EQ(l.problemRow, size.rows - 1);
+        }
+    }
+}
+
+TEST(MonitorLayout, ItemsFoldIntoLinesAndCountWhatDoesNotFit) {
+    struct Case {
+        std::string prefix;
+        std::vector<std::string> items;
+        int width, maxLines;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"faults: ", {"none"}, 60, 1, {"faults: none"}},
+        {"t: ", {"A=1", "B=2", "C=3"}, 9, 3, {"t: A=1", "  B=2 C=3"}},
+        {"t: ", {"A=1", "B=2", "C=3", "D=4"}, 14, 1, {"t: A=1 +3 more"}},
+        {"t: ", {"A=1", "B=2", "C=3", "D=4", "E=5"}, 9, 2, {"t: A=1", "  +4 more"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tools::foldItems(c.prefix, c.items, c.width, c.maxLines), c.lines)
+            << ::testing::PrintToString(c.items) << " in " << c.width;
 }
