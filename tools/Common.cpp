@@ -144,6 +144,27 @@ std::string sessionChannel(const HandOptions& options) {
     return "virtual:" + options.channel;
 }
 
+std::vector<HandIdentity> handsAnswering(const HandOptions& options) {
+    const std::chrono::milliseconds timeout(options.timeoutMs);
+    if (!options.sideGiven)
+        return scan(options.channel, timeout, options.bitrate);
+    std::vector<HandIdentity> found;
+    if (auto one = identify(options.channel, parseSide(options.side), timeout, options.bitrate))
+        found.push_back(*one);
+    return found;
+}
+
+std::optional<HandOptions> theOneHand(const HandOptions& options,
+                                      const std::vector<HandIdentity>& found) {
+    if (found.size() != 1 || !found[0].model())
+        return std::nullopt;
+    HandOptions resolved = options;
+    resolved.model = models::modelName(*found[0].model());
+    resolved.side = models::sideName(found[0].identifier);
+    resolved.identified = true;
+    return resolved;
+}
+
 HandOptions resolveHand(const HandOptions& options) {
     if (options.model != kAuto)
         return options;
@@ -152,21 +173,9 @@ HandOptions resolveHand(const HandOptions& options) {
     if (options.timeoutMs < 0)
         throw UsageError("--timeout must be 0 or more");
     checkChannel(options.channel);
-    const std::chrono::milliseconds timeout(options.timeoutMs);
-    std::vector<HandIdentity> found;
-    if (options.sideGiven) {
-        if (auto one = identify(options.channel, parseSide(options.side), timeout, options.bitrate))
-            found.push_back(*one);
-    } else {
-        found = scan(options.channel, timeout, options.bitrate);
-    }
-    if (found.size() == 1 && found[0].model()) {
-        HandOptions resolved = options;
-        resolved.model = models::modelName(*found[0].model());
-        resolved.side = models::sideName(found[0].identifier);
-        resolved.identified = true;
-        return resolved;
-    }
+    const std::vector<HandIdentity> found = handsAnswering(options);
+    if (auto resolved = theOneHand(options, found))
+        return *resolved;
     if (found.empty())
         throw UsageError("--model auto: no hand answered on " + options.channel + " within " +
                          std::to_string(options.timeoutMs) + " ms");

@@ -8,6 +8,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "velmora/HandStream.h"
 #include "velmora/IHand.h"
+#include "velmora/Scan.h"
 #include "velmora/VelmoraTypes.h"
 
 namespace CLI {
@@ -90,6 +92,12 @@ struct MismatchError : std::runtime_error {
 /// The options with --model auto replaced by the model and side of the one hand that answers;
 /// throws UsageError, listing what answered, when that is not exactly one hand of one model.
 HandOptions resolveHand(const HandOptions& options);
+/// The hands that answer on `options.channel`: the one of `options.side` when it was given,
+/// else every one a scan finds.
+std::vector<HandIdentity> handsAnswering(const HandOptions& options);
+/// `options` naming the hand found, when exactly one answered and said what it is.
+std::optional<HandOptions> theOneHand(const HandOptions& options,
+                                      const std::vector<HandIdentity>& found);
 /// Asks the hand on `channel` what it is, unless --force or already known; throws MismatchError
 /// when its report contradicts the options' model or side. A hand that does not answer is left
 /// to the subcommand.

@@ -39,19 +39,9 @@ std::optional<HandOptions> handToHold(const ReplayOptions& options, Io& io) {
         return hand;
     }
     const std::chrono::milliseconds timeout(hand.timeoutMs);
-    std::vector<HandIdentity> found;
-    if (options.sideGiven) {
-        if (auto one = identify(options.channel, parseSide(options.side), timeout, hand.bitrate))
-            found.push_back(*one);
-    } else {
-        found = scan(options.channel, timeout, hand.bitrate);
-    }
-    if (found.size() == 1 && found[0].model()) {
-        hand.model = models::modelName(*found[0].model());
-        hand.side = models::sideName(found[0].identifier);
-        hand.identified = true;
-        return hand;
-    }
+    const std::vector<HandIdentity> found = handsAnswering(hand);
+    if (auto one = theOneHand(hand, found))
+        return one;
     io.err << "velmora replay: interrupted; ";
     if (found.empty())
         io.err << "no hand answered on " << options.channel << " within " << timeout.count()
