@@ -115,8 +115,13 @@ void expectTheNodeOnTheGraph(const GraphRow<Message>& row) {
     options.network.distro = row.distro;
     options.network.domain = row.domain;
     RunningBridge bridge(options);
+    // Discovery announces the endpoints one by one: wait for each the checks below look up.
     ASSERT_TRUE(eventually([&] {
-        return graph.size() >= 1 && peer.writers().size() >= 3 && peer.readers().size() >= 3;
+        const auto w = peer.writers();
+        const auto r = peer.readers();
+        return graph.size() >= 1 && w.count("rt/hand/joint_states") && w.count("rt/diagnostics") &&
+               r.count("rt/hand/joint_commands") && r.count("rt/hand/velmora_bridge/commands") &&
+               r.count("rt/hand/velmora_bridge/joint_trajectory");
     })) << bridge.err.text()
         << graph.size() << " " << peer.writers().size() << " " << peer.readers().size();
 
