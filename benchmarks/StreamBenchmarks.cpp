@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -145,12 +146,16 @@ BENCHMARK(BlockingCall)
     ->Unit(benchmark::kMillisecond);
 
 // From command() to the first frame on the wire (the bus's send time) that carries its target,
-// with positions taking every other slot. Byte 2 of every model's position frames is a joint.
-// Calls land at random points of the stream. No hand answers: only the library's frames are on
-// the bus.
+// with positions asked for in every free slot. Byte 2 of every model's position frames is a
+// joint. Arg 1 is the pattern of calls: 0, 1 to 10 ms after the last target reached the wire,
+// so that calls land at random points of the stream, some of them while the last target's
+// frames are still going out; 1, a 100 Hz control loop. No hand answers: only the library's frames
+// are on the bus. The 10-joint hand is asked for positions only from firmware 1.5 on, and no hand
+// is there to report one.
 static void CommandToWire(benchmark::State& state) {
     QuietLibrary quiet;
     const VELMORA model = modelArg(state);
+    const float firmware = velmora::Common::current_hand_version.exchange(1.5f);
     const std::string bus = "can-bench-to-wire";
     velmora::communication::VirtualCanBus wire(bus);
     wire.setReceiveTimeout(0, 20000);
@@ -158,8 +163,10 @@ static void CommandToWire(benchmark::State& state) {
     HandStreamOptions options = positionsOnly();
     options.keepAlive = 0ms;
     HandStream stream(api, options);
+    const bool loop = state.range(1) == 1;
     std::vector<double> samples;
     std::uint8_t value = 0;
+    auto tick = Clock::now();
     for (auto _ : state) {
         value = static_cast<std::uint8_t>(value == 250 ? 1 : value + 1);
         ByteVector targets(slotsOf(model), value);
@@ -176,12 +183,21 @@ static void CommandToWire(benchmark::State& state) {
             } catch (const std::runtime_error&) {
             }
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(1000 + value * 3737 % 9000));
+        if (loop) {
+            std::this_thread::sleep_until(tick += 10ms);
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(1000 + value * 3737 % 9000));
+        }
     }
-    state.SetLabel(velmora::models::modelName(model));
+    velmora::Common::current_hand_version = firmware;
+    state.SetLabel(std::string(velmora::models::modelName(model)) +
+                   (loop ? ", 100 Hz loop" : ", random gaps"));
     reportPercentiles(state, std::move(samples));
 }
-BENCHMARK(CommandToWire)->DenseRange(0, 4)->Iterations(300)->Unit(benchmark::kMillisecond);
+BENCHMARK(CommandToWire)
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {0, 1}})
+    ->Iterations(300)
+    ->Unit(benchmark::kMillisecond);
 
 // Positions as the only reading: the rate a stream reaches against what the pacing of one
 // request cycle allows.

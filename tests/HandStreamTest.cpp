@@ -2,6 +2,7 @@
 // times), and what comes back from simulated hands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -170,50 +171,90 @@ TEST(HandStreamTest, ABurstOfCommandsPutsTheLastOnTheWire) {
     EXPECT_EQ(health.commandsSuperseded + health.commandsSent, 100u);
 }
 
-// Readings at a rate take turns with the commands, not with the positions: under a flood of
-// commands the positions' cycle keeps its length while temperatures and faults come in.
-TEST(HandStreamTest, RatedReadingsTakeTheCommandsTurnsNotThePositions) {
-    QuietLibrary quiet;
-    const std::string bus = canBus();
-    WireRecorder wire(bus, RIGHT);
-    VelmoraApi api(ZENIT, RIGHT, "virtual:" + bus);
-    std::set<std::uint8_t> positionCodes;
-    for (const protocol::Command& c : protocol::commands(ZENIT)) {
-        if (c.quantity == protocol::Quantity::Positions)
-            positionCodes.insert(c.code);
-    }
-    const auto isPositionsRequest = [&](const ByteVector& f) {
-        return isRequest(f) && positionCodes.count(f[0]) == 1;
-    };
-    HandStreamOptions options;
-    options.rate(Reading::Temperatures, 50).rate(Reading::Faults, 50);
-    HandStream stream(api, options);
-    std::atomic<bool> stop{false};
-    std::thread commands([&] {
-        for (std::uint8_t value = 0; !stop; ++value) {
-            stream.command(ByteVector(25, value));
-            std::this_thread::yield();
+// Under a flood of commands, on the wire. The 25-joint hand's commands are five frames, always
+// waiting: its readings asked for at a rate take the commands' turns, so one frame at most comes
+// between two position requests. A one-frame command that comes while the last is on its way
+// (after its frame was put on the bus, before its pacing ends) leaves in the next slot, so two
+// commands can follow each other, never three.
+struct FloodRow {
+    VELMORA model;
+    bool ratedReadings;
+    std::size_t mostBetween;
+    bool nextSlotForANewTarget;
+};
+
+TEST(HandStreamTest, UnderACommandFloodPositionsKeepTheirTurn) {
+    const FloodRow rows[] = {{ZENIT, true, 1, false}, {KESTA, false, 2, true}};
+    for (const FloodRow& row : rows) {
+        SCOPED_TRACE(models::modelName(row.model));
+        QuietLibrary quiet;
+        const std::string bus = canBus();
+        WireRecorder wire(bus, RIGHT);
+        VelmoraApi api(row.model, RIGHT, "virtual:" + bus);
+        std::set<std::uint8_t> positionCodes;
+        for (const protocol::Command& c : protocol::commands(row.model)) {
+            if (c.quantity == protocol::Quantity::Positions)
+                positionCodes.insert(c.code);
         }
-    });
-    const bool enough = wire.waitFor(300, isPositionsRequest);
-    stop = true;
-    commands.join();
-    ASSERT_TRUE(enough);
-    // No hand answers: every frame on the wire is the stream's own.
-    const auto frames = wire.frames();
-    EXPECT_GT(
-        wire.count([&](const ByteVector& f) { return isRequest(f) && !isPositionsRequest(f); }),
-        5u);
-    EXPECT_GT(wire.count(isWrite), 5u);
-    std::size_t between = 0;
-    bool started = false;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (isPositionsRequest(frames[i].data)) {
-            started = true;
-            between = 0;
-        } else if (started) {
-            EXPECT_LE(++between, 1u) << "frame " << i << " is the second in a row";
+        const auto isPositionsRequest = [&](const ByteVector& f) {
+            return isRequest(f) && positionCodes.count(f[0]) == 1;
+        };
+        HandStreamOptions options = positionsOnly();
+        if (row.ratedReadings)
+            options.rate(Reading::Temperatures, 50).rate(Reading::Faults, 50);
+        HandStream stream(api, options);
+        const std::size_t slots = models::info(row.model).slots;
+        std::atomic<bool> stop{false};
+        std::vector<std::pair<Clock::time_point, Clock::time_point>> calls;
+        std::thread commands([&] {
+            for (std::uint8_t value = 0; !stop; ++value) {
+                const auto start = Clock::now();
+                stream.command(ByteVector(slots, value));
+                calls.emplace_back(start, Clock::now());
+                std::this_thread::sleep_for(200us);
+            }
+        });
+        const bool enough = wire.waitFor(300, isPositionsRequest);
+        stop = true;
+        commands.join();
+        ASSERT_TRUE(enough);
+        // No hand answers: every frame on the wire is the stream's own.
+        const auto frames = wire.frames();
+        if (row.ratedReadings) {
+            EXPECT_GT(wire.count([&](const ByteVector& f) {
+                return isRequest(f) && !isPositionsRequest(f);
+            }),
+                      5u);
         }
+        EXPECT_GT(wire.count(isWrite), 5u);
+        std::size_t between = 0;
+        bool started = false;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            if (isPositionsRequest(frames[i].data)) {
+                started = true;
+                between = 0;
+            } else if (started) {
+                EXPECT_LE(++between, row.mostBetween) << "frame " << i;
+            }
+        }
+        if (!row.nextSlotForANewTarget)
+            continue;
+        // A command frame after a position request, and a call made wholly inside its slot.
+        std::size_t checked = 0;
+        auto call = calls.begin();
+        for (std::size_t i = 1; i + 1 < frames.size(); ++i) {
+            if (!isWrite(frames[i].data) || !isPositionsRequest(frames[i - 1].data))
+                continue;
+            const auto slotStart = frames[i].at;
+            const auto slotEnd = slotStart + std::chrono::milliseconds(3);
+            while (call != calls.end() && call->first <= slotStart)
+                ++call;
+            if (call != calls.end() && call->second < slotEnd) {
+                ++checked;
+                EXPECT_TRUE(isWrite(frames[i + 1].data)) << "frame " << i + 1;
+            }
+        }
+        RecordProperty("checkedSlots", static_cast<int>(checked));
     }
 }
 

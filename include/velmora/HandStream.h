@@ -92,10 +92,11 @@ struct HandStreamHealth {
 ///
 /// One thread owns the hand's send budget: every slot the channel's pacing allows goes to the
 /// newest command target of each command frame, to the requests of the readings at their
-/// rates, and to the blocking calls of the hand object, in turn. Commands that come faster than
-/// their frames can leave replace one another (the newest wins); a frame whose values have
-/// not changed is sent again only after the keep-alive period. Every frame is one the hand
-/// object's own setters and getters send.
+/// rates, and to the blocking calls of the hand object, in turn. A target that comes once the
+/// last one has gone out leaves in the next slot, even right after the last. Commands that come
+/// faster than their frames can leave replace one another (the newest wins); a frame whose
+/// values have not changed is sent again only after the keep-alive period. Every frame is one
+/// the hand object's own setters and getters send.
 ///
 /// Streams of the same hand (identifier and channel) in one process share one budget, also
 /// when they run on different hand objects; hands with other identifiers keep their own.

@@ -49,10 +49,15 @@ struct BudgetCounts {
 /// Each slot goes to the queue that was served longest ago among those with a frame ready (a
 /// blocking call's frames, each of a stream's readings asked for every cycle, and its
 /// commands together with its readings asked for at a rate), so no queue starves another and
-/// a command that comes to an idle queue leaves in the next slot. A reading asked for once a
-/// second takes a command's turn instead of stretching the positions' cycle. A command queue
-/// keeps the newest frame of each code; a reading's queue holds one cycle of its requests and
-/// is refilled when its rate says so.
+/// a command that comes to an idle queue leaves in the next slot. So does one that comes while
+/// the commands' last frame is still on its way: a new target on an emptied queue takes its
+/// turn as if the frame just sent had not had it, once. A loop whose commands fit in the
+/// commands' share thus gets each target out within a slot, and under a flood of such commands
+/// the readings still get one slot in three. A command queue that is never empty (commands of
+/// several frames, asked for faster than they can go) takes every other turn. A reading asked
+/// for once a second takes a command's turn instead of stretching the positions' cycle. A
+/// command queue keeps the newest frame of each code; a reading's queue holds one cycle of its
+/// requests and is refilled when its rate says so.
 class SendBudget {
   public:
     using Clock = std::chrono::steady_clock;
@@ -100,7 +105,9 @@ class SendBudget {
         std::vector<ByteVector> pending;
         std::map<std::uint8_t, Sent> sent;
         std::uint64_t commandsServed = 0;
-        std::uint64_t groupServed = 0;  // its commands and rated readings take turns
+        std::uint64_t groupServed = 0;        // its commands and rated readings take turns
+        std::uint64_t groupServedBefore = 0;  // the group's turn before its last one
+        bool newTarget = false;  // a command came to an emptied queue since the last turn
         std::vector<Lane> lanes;
         BudgetCounts counts;
         bool leaving = false;

@@ -117,6 +117,7 @@ void SendBudget::command(Member member, const std::vector<ByteVector>& frames) {
             } else if (onWire) {
                 ++stream->counts.commandsUnchanged;
             } else {
+                stream->newTarget = stream->newTarget || stream->pending.empty();
                 stream->pending.push_back(frame);
             }
         }
@@ -221,7 +222,11 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
         }
         std::uint64_t groupBest = UINT64_MAX;
         int groupLane = -2;
-        if (!stream.pending.empty() || keepAliveDue(stream, now, wakeAt)) {
+        const bool newTarget = stream.newTarget && !stream.pending.empty();
+        if (newTarget) {
+            groupBest = 0;  // it takes the group's turn ahead of the rated readings
+            groupLane = -1;
+        } else if (!stream.pending.empty() || keepAliveDue(stream, now, wakeAt)) {
             groupBest = stream.commandsServed;
             groupLane = -1;
         }
@@ -260,8 +265,10 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
                 bestLane = static_cast<int>(l);
             }
         }
-        if (groupLane != -2 && stream.groupServed < best) {
-            best = stream.groupServed;
+        const std::uint64_t groupTurn =
+            newTarget ? std::min(stream.groupServed, stream.groupServedBefore) : stream.groupServed;
+        if (groupLane != -2 && groupTurn < best) {
+            best = groupTurn;
             bestStream = static_cast<int>(s);
             bestLane = groupLane;
         }
@@ -282,9 +289,14 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
     Stream& stream = streams_[static_cast<std::size_t>(bestStream)];
     out.core = stream.core;
     out.member = stream.id;
+    if (bestLane == -1 ||
+        stream.lanes[static_cast<std::size_t>(bestLane)].period > Clock::duration::zero()) {
+        stream.groupServedBefore = stream.groupServed;
+        stream.groupServed = slot_;
+    }
     if (bestLane == -1) {
         stream.commandsServed = slot_;
-        stream.groupServed = slot_;
+        stream.newTarget = false;
         out.frame = std::move(stream.pending.front());
         stream.pending.erase(stream.pending.begin());
         stream.sent[out.frame[0]] = Sent{out.frame, now};
@@ -292,9 +304,6 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
     } else {
         Lane& lane = stream.lanes[static_cast<std::size_t>(bestLane)];
         lane.served = slot_;
-        if (lane.period > Clock::duration::zero()) {
-            stream.groupServed = slot_;
-        }
         out.frame = std::move(lane.frames.front());
         lane.frames.pop_front();
     }
