@@ -41,9 +41,10 @@ UiHand::UiHand(hand::IHand& hand, VELMORA model, std::chrono::milliseconds timeo
       model_(model),
       timeout_(timeout),
       rate_(rate),
-      stream_(hand),
-      publisher_([this] { publish(); }),
-      side_([this] { readSide(); }) {}
+      stream_(hand) {
+    publisher_ = std::thread([this] { publish(); });
+    side_ = std::thread([this] { readSide(); });
+}
 
 UiHand::~UiHand() {
     {
