@@ -214,7 +214,7 @@ TEST(HandStreamTest, UnderACommandFloodPositionsKeepTheirTurn) {
                 std::this_thread::sleep_for(200us);
             }
         });
-        const bool enough = wire.waitFor(300, isPositionsRequest);
+        const bool enough = wire.waitFor(150, isPositionsRequest);
         stop = true;
         commands.join();
         ASSERT_TRUE(enough);
