@@ -222,7 +222,9 @@ bool SendBudget::pick(Clock::time_point now, Pick& out, Clock::time_point& wakeA
         }
         std::uint64_t groupBest = UINT64_MAX;
         int groupLane = -2;
-        const bool newTarget = stream.newTarget && !stream.pending.empty();
+        // Only right after a command's own turn: a rated reading's turn stays the commands'.
+        const bool newTarget = stream.newTarget && !stream.pending.empty() &&
+                               stream.commandsServed == stream.groupServed;
         if (newTarget) {
             groupBest = 0;  // it takes the group's turn ahead of the rated readings
             groupLane = -1;
